@@ -1,0 +1,72 @@
+#include "app/run.h"
+
+#include <exception>
+
+#include "app/banner.h"
+#include "app/console.h"
+#include "app/deployment.h"
+#include "app/run_settings.h"
+#include "discovery/descoberta_clientes.h"
+#include "vendor/launch.h"
+#include "vendor/runtime_limiter.h"
+
+namespace ixc {
+namespace {
+
+RunSettings settings_from(const std::vector<std::string>& args) {
+  RunSettings settings;
+  settings.mode = args[1];
+  if (args.size() == 10) {
+    settings.db_host = args[2];
+    settings.db_port = args[3];
+    settings.db_user = args[4];
+    settings.db_password = args[5];
+    settings.database = args[6];
+    settings.quest_db_ip = args[7];
+    settings.quest_db_port = args[8];
+    settings.zabbix_host = args[9];
+  }
+  return settings;
+}
+
+int dispatch(const std::string& program_path) {
+  const RunSettings& settings = run_settings();
+  if (settings.mode == "version") return get_version(program_path);
+
+  std::string zabbix_server = obtain_zabbix_server(required(settings.zabbix_host, "zabbix_host"));
+  if (settings.mode == "descobertaClientes") return descobertaClientes(zabbix_server);
+  if (settings.mode.find("launch_") != std::string::npos) kestrelkit::launch(settings.mode);
+  return 0;
+}
+
+}  // namespace
+
+std::string obtain_zabbix_server(const std::string& /*zabbix_host*/) {
+  // Every host of this installation reports to the one server fixed at build time.
+  return deployment::kZabbixServer;
+}
+
+int run(const std::vector<std::string>& args, std::chrono::milliseconds limit) {
+  if (args.size() != 2 && args.size() != 10) {
+    print_line(std::string("Erro crítico -- Contactar Kestrel em: ") + deployment::kSupportContact);
+    flush_output();
+    return 1;
+  }
+  set_run_settings(settings_from(args));
+
+  int status = 0;
+  try {
+    kestrelkit::RuntimeLimiter limiter(limit);
+    status = dispatch(args[0]);
+  } catch (const kestrelkit::TimeoutException& timeout) {
+    print_line(timeout.what());
+    status = 0;
+  } catch (const std::exception& failure) {
+    print_error(std::string("ixc-atraso: ") + failure.what() + "\n");
+    status = 1;
+  }
+  flush_output();
+  return status;
+}
+
+}  // namespace ixc
