@@ -1,7 +1,55 @@
 #include "discovery/descoberta_clientes.h"
 
-namespace ixc {
+#include <utility>
 
-int descobertaClientes(const std::string& /*zabbix_server*/) { return 0; }
+#include "app/console.h"
+#include "app/run_settings.h"
+#include "discovery/aggregation.h"
+#include "discovery/debug_report.h"
+#include "discovery/discovery_document.h"
+#include "discovery/item_sends.h"
+#include "erp/erp_connection.h"
+#include "erp/overdue_query.h"
+#include "tsdb/client_rows_writer.h"
+#include "tsdb/totals_writer.h"
+
+namespace ixc {
+namespace {
+
+std::vector<ClientRow> read_overdue_rows(const RunSettings& settings) {
+  ErpParameters parameters{
+      .host = required(settings.db_host, "db_host"),
+      .port = required(settings.db_port, "db_port"),
+      .user = required(settings.db_user, "db_user"),
+      .password = required(settings.db_password, "db_password"),
+      .database = required(settings.database, "database"),
+  };
+  // The connection lives only around the one statement.
+  ErpConnection conn = open_erp_connection(parameters);
+  return obterDadosCliente(conn);
+}
+
+}  // namespace
+
+int descobertaClientes(const std::string& zabbix_server) {
+  const RunSettings& settings = run_settings();
+  std::vector<ClientRow> dadosCliente = read_overdue_rows(settings);
+  const std::string& zabbix_host = required(settings.zabbix_host, "zabbix_host");
+  Aggregation result = aggregate(std::move(dadosCliente), zabbix_host);
+
+  if (zabbix_host == "debug") {
+    print_text(render_debug_report(result.descobertaClientesZbx, result.totals));
+    return 0;
+  }
+
+  send_totals(zabbix_server, zabbix_host, result.totals);
+  std::string descobertaClientesJson = build_discovery_document(result.descobertaClientesZbx);
+  send_discovery_document(zabbix_server, zabbix_host, descobertaClientesJson);
+  send_customer_items(zabbix_server, zabbix_host, result.descobertaClientesZbx);
+  sendQuestDB(result.descobertaClientesDB);
+  sendQuestDB_Soma(result.descobertaSomas);
+  print_line("OK");
+  return 0;
+}
 
 }  // namespace ixc

@@ -1,0 +1,48 @@
+#include "discovery/item_sends.h"
+
+#include "vendor/zabbix_sender.h"
+
+namespace ixc {
+namespace {
+
+kestrelkit::ItemValue item_value(const Amount& amount) {
+  return std::visit([](auto number) { return kestrelkit::ItemValue(number); }, amount);
+}
+
+}  // namespace
+
+void send_totals(const std::string& zabbix_server, const std::string& zabbix_host,
+                 const OverdueTotals& totals) {
+  using kestrelkit::send_zabbix;
+  send_zabbix(zabbix_server, zabbix_host, "somaClientesAtrasoAtivo",
+              totals.somaClientesAtrasoAtivo);
+  send_zabbix(zabbix_server, zabbix_host, "somaTitulosAtrasoAtivo", totals.somaTitulosAtrasoAtivo);
+  send_zabbix(zabbix_server, zabbix_host, "somaValorAtrasoAtivo",
+              item_value(totals.somaValorAtrasoAtivo));
+  send_zabbix(zabbix_server, zabbix_host, "somaClientesAtrasoInativo",
+              totals.somaClientesAtrasoInativo);
+  send_zabbix(zabbix_server, zabbix_host, "somaTitulosAtrasoInativo",
+              totals.somaTitulosAtrasoInativo);
+  send_zabbix(zabbix_server, zabbix_host, "somaValorAtrasoInativo",
+              item_value(totals.somaValorAtrasoInativo));
+}
+
+void send_discovery_document(const std::string& zabbix_server, const std::string& zabbix_host,
+                             const std::string& descobertaClientesJson) {
+  kestrelkit::send_zabbix(zabbix_server, zabbix_host, "descobertaClientes",
+                          descobertaClientesJson);
+}
+
+void send_customer_items(const std::string& zabbix_server, const std::string& zabbix_host,
+                         const std::vector<ClientZbxRecord>& descobertaClientesZbx) {
+  std::string key;
+  for (const ClientZbxRecord& record : descobertaClientesZbx) {
+    std::string id = std::to_string(record.idCliente);
+    key = "valorAtraso[" + id + "]";
+    kestrelkit::send_zabbix(zabbix_server, zabbix_host, key, record.valorAtraso);
+    key = "titulosAtraso[" + id + "]";
+    kestrelkit::send_zabbix(zabbix_server, zabbix_host, key, record.titulosAtraso);
+  }
+}
+
+}  // namespace ixc

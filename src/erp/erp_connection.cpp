@@ -1,0 +1,203 @@
+#include "erp/erp_connection.h"
+
+#include <mysql.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstring>
+#include <utility>
+
+#include "vendor/runtime_limiter.h"
+
+namespace ixc {
+namespace {
+
+std::string peer_text(std::string_view host, std::string_view port) {
+  bool v6 = host.find(':') != std::string_view::npos;
+  std::string peer = v6 ? "[" + std::string(host) + "]" : std::string(host);
+  return peer + ":" + std::string(port);
+}
+
+ErpError library_error(const ErpConnection& connection) {
+  return ErpError("MariaDB " + connection.peer + ": " + mysql_error(connection.handle));
+}
+
+// Waits for what a suspended non-blocking call asked for. The library's own time-out (none is
+// set, but the library may still ask) and the run-time limit both bound the wait; the limit
+// wins, raising TimeoutException once spent.
+int wait_for_library(const ErpConnection& connection, int status) {
+  pollfd watched{};
+  watched.fd = mysql_get_socket(connection.handle);
+  if (status & MYSQL_WAIT_READ) watched.events |= POLLIN;
+  if (status & MYSQL_WAIT_WRITE) watched.events |= POLLOUT;
+  if (status & MYSQL_WAIT_EXCEPT) watched.events |= POLLPRI;
+  bool library_timeout = status & MYSQL_WAIT_TIMEOUT;
+  auto library_deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(mysql_get_timeout_value_ms(connection.handle));
+
+  for (;;) {
+    int wait_ms = kestrelkit::poll_timeout_ms();
+    if (library_timeout) {
+      auto library_left = std::chrono::ceil<std::chrono::milliseconds>(
+          library_deadline - std::chrono::steady_clock::now());
+      if (library_left.count() <= 0) return MYSQL_WAIT_TIMEOUT;
+      if (library_left.count() < wait_ms) wait_ms = static_cast<int>(library_left.count());
+    }
+    int ready = ::poll(&watched, 1, wait_ms);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      throw ErpError("MariaDB " + connection.peer + ": poll() falhou: " + std::strerror(errno));
+    }
+    if (ready == 0) continue;  // the loop head tells a spent limit from the library's time-out
+
+    // An error or hang-up wakes the library for whatever it waited for, so that it reports it.
+    bool broken = watched.revents & (POLLERR | POLLHUP | POLLNVAL);
+    int events = 0;
+    if ((watched.revents & POLLIN) || (broken && (status & MYSQL_WAIT_READ)))
+      events |= MYSQL_WAIT_READ;
+    if ((watched.revents & POLLOUT) || (broken && (status & MYSQL_WAIT_WRITE)))
+      events |= MYSQL_WAIT_WRITE;
+    if (watched.revents & POLLPRI) events |= MYSQL_WAIT_EXCEPT;
+    return events;
+  }
+}
+
+// Runs one non-blocking call to its end: `start` and `resume` take the events and return the
+// library's status, 0 once the call has finished.
+template <typename Start, typename Resume>
+void run_to_end(ErpConnection& connection, Start start, Resume resume) {
+  connection.call_in_progress = true;
+  int status = start();
+  while (status != 0) status = resume(wait_for_library(connection, status));
+  connection.call_in_progress = false;
+}
+
+}  // namespace
+
+ErpConnection::ErpConnection(ErpConnection&& other) noexcept
+    : handle(std::exchange(other.handle, nullptr)),
+      peer(std::move(other.peer)),
+      call_in_progress(other.call_in_progress) {}
+
+ErpConnection& ErpConnection::operator=(ErpConnection&& other) noexcept {
+  std::swap(handle, other.handle);
+  std::swap(peer, other.peer);
+  std::swap(call_in_progress, other.call_in_progress);
+  return *this;
+}
+
+ErpConnection::~ErpConnection() {
+  if (!handle) return;
+  // A call cut off by the limit leaves a server that may never answer. Shutting the socket
+  // first makes the library's farewell fail at once instead of blocking on it.
+  if (call_in_progress) {
+    my_socket socket = mysql_get_socket(handle);
+    if (socket >= 0) ::shutdown(socket, SHUT_RDWR);
+  }
+  mysql_close(handle);
+}
+
+std::uint16_t parse_db_port(std::string_view host, std::string_view text) {
+  unsigned value = 0;
+  const char* end = text.data() + text.size();
+  auto [stop, error] = std::from_chars(text.data(), end, value);
+  bool digits_only = !text.empty() && text.front() >= '0' && text.front() <= '9';
+  if (!digits_only || error != std::errc() || stop != end || value > 65535) {
+    throw ErpError("MariaDB " + std::string(host) + ": porta \"" + std::string(text) +
+                   "\" não é um número inteiro de 0 a 65535");
+  }
+  return static_cast<std::uint16_t>(value);
+}
+
+ErpConnection open_erp_connection(const ErpParameters& parameters) {
+  std::uint16_t port = parse_db_port(parameters.host, parameters.port);
+  ErpConnection connection;
+  connection.peer = peer_text(parameters.host, parameters.port);
+  connection.handle = mysql_init(nullptr);
+  if (!connection.handle) {
+    throw ErpError("MariaDB " + connection.peer + ": sem memória para abrir a conexão");
+  }
+
+  unsigned protocol = MYSQL_PROTOCOL_TCP;
+  if (mysql_options(connection.handle, MYSQL_OPT_NONBLOCK, nullptr) != 0 ||
+      mysql_options(connection.handle, MYSQL_SET_CHARSET_NAME, "utf8mb4") != 0 ||
+      mysql_options(connection.handle, MYSQL_OPT_PROTOCOL, &protocol) != 0) {
+    throw library_error(connection);
+  }
+
+  MYSQL* connected = nullptr;
+  MYSQL* handle = connection.handle;
+  run_to_end(
+      connection,
+      [&] {
+        return mysql_real_connect_start(&connected, handle, parameters.host.c_str(),
+                                        parameters.user.c_str(), parameters.password.c_str(),
+                                        parameters.database.c_str(), port, nullptr, 0);
+      },
+      [&](int events) { return mysql_real_connect_cont(&connected, handle, events); });
+  if (!connected) throw library_error(connection);
+  return connection;
+}
+
+ErpResult::ErpResult(ErpResult&& other) noexcept : handle(std::exchange(other.handle, nullptr)) {}
+
+ErpResult& ErpResult::operator=(ErpResult&& other) noexcept {
+  std::swap(handle, other.handle);
+  return *this;
+}
+
+ErpResult::~ErpResult() {
+  if (handle) mysql_free_result(handle);
+}
+
+ErpResult erp_query(ErpConnection& connection, std::string_view statement) {
+  MYSQL* handle = connection.handle;
+  int failed = 0;
+  run_to_end(
+      connection,
+      [&] {
+        return mysql_real_query_start(&failed, handle, statement.data(),
+                                      static_cast<unsigned long>(statement.size()));
+      },
+      [&](int events) { return mysql_real_query_cont(&failed, handle, events); });
+  if (failed) throw library_error(connection);
+
+  ErpResult result;
+  run_to_end(
+      connection, [&] { return mysql_store_result_start(&result.handle, handle); },
+      [&](int events) { return mysql_store_result_cont(&result.handle, handle, events); });
+  if (!result.handle && mysql_errno(handle) != 0) throw library_error(connection);
+  return result;
+}
+
+bool erp_next_row(ErpResult& result, ErpRowValues& values) {
+  values.clear();
+  if (!result.handle) return false;
+  // Rows held in memory: fetching one involves no wait on the server.
+  MYSQL_ROW row = mysql_fetch_row(result.handle);
+  if (!row) return false;
+  unsigned long* lengths = mysql_fetch_lengths(result.handle);
+  unsigned columns = mysql_num_fields(result.handle);
+  values.reserve(columns);
+  for (unsigned i = 0; i < columns; ++i) {
+    if (row[i]) {
+      values.emplace_back(std::string_view(row[i], lengths[i]));
+    } else {
+      values.emplace_back(std::nullopt);
+    }
+  }
+  return true;
+}
+
+std::size_t erp_row_count(const ErpResult& result) {
+  return result.handle ? static_cast<std::size_t>(mysql_num_rows(result.handle)) : 0;
+}
+
+std::size_t erp_column_count(const ErpResult& result) {
+  return result.handle ? mysql_num_fields(result.handle) : 0;
+}
+
+}  // namespace ixc

@@ -1,0 +1,79 @@
+#pragma once
+/// The one connection to the ERP's MariaDB/MySQL server and the one statement sent on it.
+/// The connection is agreed at connect time with the character set utf8mb4 (collation
+/// utf8mb4_general_ci) and always goes over TCP, so that "localhost" still means the given port;
+/// nothing else is set and nothing is sent besides the caller's statement. Every wait (connect,
+/// login, query, fetching the rows) lasts at most the time left of the run-time limit: a spent
+/// limit raises kestrelkit::TimeoutException and the handle is then released without waiting on
+/// the server. Any other failure raises ErpError, whose text names the server as "host:port"
+/// and carries the client library's own text; the password never appears in it.
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct st_mysql;
+struct st_mysql_res;
+
+namespace ixc {
+
+struct ErpError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+/// What the command line gives for the ERP, in the order of the connection's parameters.
+struct ErpParameters {
+  std::string host;
+  std::string port;  // the command-line text; see parse_db_port
+  std::string user;
+  std::string password;
+  std::string database;
+};
+
+/// An open connection; closes when the value goes out of scope.
+struct ErpConnection {
+  st_mysql* handle = nullptr;
+  std::string peer;  // "host:port", as the error texts name it
+  // Set while a non-blocking call is suspended: closing then must not wait on the server.
+  bool call_in_progress = false;
+
+  ErpConnection() = default;
+  ErpConnection(ErpConnection&& other) noexcept;
+  ErpConnection& operator=(ErpConnection&& other) noexcept;
+  ~ErpConnection();
+};
+
+/// The TCP port of `text`: a whole number from 0 to 65535 in plain digits, else ErpError naming
+/// the text. 0 leaves the choice to the client library (its default port, 3306).
+std::uint16_t parse_db_port(std::string_view host, std::string_view text);
+
+/// Connects and logs in to `database`.
+ErpConnection open_erp_connection(const ErpParameters& parameters);
+
+/// All rows of one statement, fetched at once; released when the value goes out of scope.
+struct ErpResult {
+  st_mysql_res* handle = nullptr;  // null for a statement without a result set
+
+  ErpResult() = default;
+  ErpResult(ErpResult&& other) noexcept;
+  ErpResult& operator=(ErpResult&& other) noexcept;
+  ~ErpResult();
+};
+
+/// Sends `statement` as it is (text protocol, no parameters) and fetches all of its rows.
+ErpResult erp_query(ErpConnection& connection, std::string_view statement);
+
+/// The values of one row as the server sent them: absent for NULL, which is not the empty text.
+using ErpRowValues = std::vector<std::optional<std::string_view>>;
+
+/// Fills `values` with the next row and returns true, or returns false after the last row.
+/// The views stay valid until the next call or until `result` goes away.
+bool erp_next_row(ErpResult& result, ErpRowValues& values);
+
+/// Number of rows and of columns in `result`.
+std::size_t erp_row_count(const ErpResult& result);
+std::size_t erp_column_count(const ErpResult& result);
+
+}  // namespace ixc

@@ -1,0 +1,191 @@
+#include "tsdb/line_sender.h"
+
+#include <charconv>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <utility>
+
+namespace ixc {
+namespace {
+
+constexpr std::size_t kShownBodyBytes = 300;
+
+IngressError bad_conf(const std::string& what) {
+  return IngressError("Bad sender configuration string: " + what);
+}
+
+// One `key=value;` entry; `text` is left after its ';'.
+std::pair<std::string, std::string> next_entry(std::string_view& text) {
+  std::size_t equals = text.find('=');
+  // The entry itself is not quoted: it might be a password that lost its key.
+  if (equals == std::string_view::npos || text.find(';') < equals) {
+    throw bad_conf("an entry is not key=value;");
+  }
+  std::string key(text.substr(0, equals));
+  if (key.empty()) throw bad_conf("an entry has no key");
+  std::string value;
+  std::size_t i = equals + 1;
+  while (true) {
+    if (i >= text.size()) throw bad_conf("missing ';' after the value of \"" + key + "\"");
+    if (text[i] == ';') {
+      if (i + 1 < text.size() && text[i + 1] == ';') {
+        value.push_back(';');
+        i += 2;
+        continue;
+      }
+      break;
+    }
+    value.push_back(text[i++]);
+  }
+  text.remove_prefix(i + 1);
+  return {std::move(key), std::move(value)};
+}
+
+void read_addr(const std::string& addr, SenderConfig& config) {
+  std::string_view port_text;
+  if (!addr.empty() && addr.front() == '[') {
+    std::size_t close = addr.find(']');
+    if (close == std::string::npos) throw bad_conf("addr \"" + addr + "\" lacks its ']'");
+    config.host = addr.substr(1, close - 1);
+    std::string_view after = std::string_view(addr).substr(close + 1);
+    if (!after.empty()) {
+      if (after.front() != ':') throw bad_conf("addr \"" + addr + "\" is not [HOST]:PORT");
+      port_text = after.substr(1);
+      if (port_text.empty()) throw bad_conf("addr \"" + addr + "\" has an empty port");
+    }
+  } else {
+    std::size_t colon = addr.rfind(':');
+    config.host = addr.substr(0, colon);
+    if (colon != std::string::npos) {
+      port_text = std::string_view(addr).substr(colon + 1);
+      if (port_text.empty()) throw bad_conf("addr \"" + addr + "\" has an empty port");
+    }
+  }
+  if (config.host.empty()) throw bad_conf("addr \"" + addr + "\" has no host");
+  if (port_text.empty()) return;
+  unsigned port = 0;
+  auto [end, error] = std::from_chars(port_text.data(), port_text.data() + port_text.size(), port);
+  if (error != std::errc() || end != port_text.data() + port_text.size() || port == 0 ||
+      port > 65535) {
+    throw bad_conf("addr \"" + addr + "\" has a bad port \"" + std::string(port_text) + "\"");
+  }
+  config.port = static_cast<std::uint16_t>(port);
+}
+
+std::string url_host(const std::string& host) {
+  return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
+// The server's own words for a refusal: the `message` of its JSON error, else the body.
+std::string refusal_text(const HttpReply& reply) {
+  auto parsed = nlohmann::json::parse(reply.body, nullptr, false);
+  if (parsed.is_object()) {
+    auto message = parsed.find("message");
+    if (message != parsed.end() && message->is_string()) return message->get<std::string>();
+  }
+  std::string text = "HTTP status " + std::to_string(reply.status);
+  std::string_view body(reply.body);
+  while (!body.empty() && (body.back() == '\n' || body.back() == '\r')) body.remove_suffix(1);
+  if (!body.empty()) {
+    text += ": " + std::string(body.substr(0, kShownBodyBytes));
+    if (body.size() > kShownBodyBytes) text += "...";
+  }
+  return text;
+}
+
+// Empties the buffer on every way out of a flush, so that failed rows are not sent twice.
+struct ClearOnExit {
+  std::string& buffer;
+  ~ClearOnExit() { buffer.clear(); }
+};
+
+}  // namespace
+
+SenderConfig parse_sender_conf(std::string_view conf) {
+  std::size_t separator = conf.find("::");
+  if (separator == std::string_view::npos) throw bad_conf("expected TRANSPORT::key=value;...");
+  std::string transport(conf.substr(0, separator));
+  if (transport != "http") throw bad_conf("unsupported transport \"" + transport + "\"");
+
+  SenderConfig config;
+  std::optional<std::string> addr, username, password;
+  std::string_view rest = conf.substr(separator + 2);
+  while (!rest.empty()) {
+    auto [key, value] = next_entry(rest);
+    std::optional<std::string>* slot = key == "addr"       ? &addr
+                                       : key == "username" ? &username
+                                       : key == "password" ? &password
+                                                           : nullptr;
+    if (slot == nullptr) throw bad_conf("unknown key \"" + key + "\"");
+    if (*slot) throw bad_conf("key \"" + key + "\" given twice");
+    *slot = std::move(value);
+  }
+  if (!addr) throw bad_conf("missing key \"addr\"");
+  if (username.has_value() != password.has_value()) {
+    throw bad_conf("\"username\" and \"password\" go together");
+  }
+  read_addr(*addr, config);
+  config.username = username.value_or("");
+  config.password = password.value_or("");
+  return config;
+}
+
+std::size_t next_request_size(std::string_view pending, std::size_t bound) {
+  if (pending.size() <= bound) return pending.size();
+  std::size_t last_end = bound > 0 ? pending.rfind('\n', bound - 1) : std::string_view::npos;
+  if (last_end != std::string_view::npos) return last_end + 1;
+  std::size_t first_end = pending.find('\n');
+  return first_end == std::string_view::npos ? pending.size() : first_end + 1;
+}
+
+LineSender::LineSender(SenderConfig config, CurlHandle handle)
+    : config_(std::move(config)),
+      write_url_("http://" + url_host(config_.host) + ":" + std::to_string(config_.port) +
+                 "/write"),
+      handle_(std::move(handle)) {}
+
+LineSender LineSender::from_conf(std::string_view conf) {
+  SenderConfig config = parse_sender_conf(conf);
+  CurlHandle handle(curl_easy_init());
+  if (!handle) throw IngressError("Could not open sender: curl_easy_init failed");
+  return LineSender(std::move(config), std::move(handle));
+}
+
+void LineSender::row(LineName table, std::span<const Field> fields, TimestampNanos at) {
+  std::size_t line_start = buffer_.size();
+  if (append_line(buffer_, table, fields, at) == 0) {
+    buffer_.resize(line_start);
+    throw IngressError("Could not add a row to " + std::string(table.text) +
+                       ": the line has no field");
+  }
+}
+
+void LineSender::flush() {
+  ClearOnExit clear{buffer_};
+  std::string_view pending = buffer_;
+  while (!pending.empty()) {
+    std::size_t size = next_request_size(pending);
+    post(pending.substr(0, size));
+    pending.remove_prefix(size);
+  }
+}
+
+void LineSender::post(std::string_view body) {
+  HttpRequest request{
+      .url = write_url_ + "?precision=n",
+      .shown_url = write_url_,
+      .post = body,
+      .content_type = "text/plain; charset=utf-8",
+      .user = config_.username,
+      .password = config_.password,
+  };
+  HttpReply reply;
+  try {
+    reply = http_exchange(handle_.get(), request);
+  } catch (const HttpFailure& failure) {
+    throw IngressError(std::string("Could not flush buffer: ") + failure.what());
+  }
+  if (reply.status != 204) throw IngressError("Could not flush buffer: " + refusal_text(reply));
+}
+
+}  // namespace ixc

@@ -1,0 +1,80 @@
+#pragma once
+/// The ingestion sender of the writers: rows in the line protocol (line_protocol.h) over HTTP to
+/// QuestDB's "/write?precision=n", signed in with Basic authentication. Opened from a client
+/// configuration string, it buffers the rows that `row` appends and hands them to the server at
+/// `flush`; closing it (scope exit) drops what was not flushed and never raises.
+///
+/// One flush sends the whole buffer in one request up to kMaxRequestBytes and beyond that in
+/// as few requests as the bound allows, each split at a line boundary. Every failure - an
+/// unusable configuration, a request that fails, a reply other than 204 - raises IngressError,
+/// whose text never contains the password; a spent run-time limit raises
+/// kestrelkit::TimeoutException instead. After a failed flush the buffer is empty.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "tsdb/http_exchange.h"
+#include "tsdb/line_protocol.h"
+
+namespace ixc {
+
+struct IngressError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+/// The body of one request stays within this bound (a single longer line goes alone); the
+/// server takes bodies far beyond it, and a pass of 300 000 customers is about 75 MB.
+inline constexpr std::size_t kMaxRequestBytes = std::size_t{64} << 20;
+
+/// What a configuration string says: "http::addr=HOST:PORT;username=U;password=P;".
+struct SenderConfig {
+  std::string host;  // a name or an address; an IPv6 literal without its brackets
+  std::uint16_t port = 9000;
+  std::string username;
+  std::string password;
+};
+
+/// Reads a configuration string: transport "http", key `addr` required (port 9000 when it
+/// gives none), `username` and `password` together or not at all, every entry ended by ';'
+/// (";;" inside a value stands for ';'). Anything else raises IngressError.
+SenderConfig parse_sender_conf(std::string_view conf);
+
+/// How many bytes of `pending` the next request of a flush carries: all of it when it fits in
+/// `bound`, else the whole lines that do (at least one line).
+std::size_t next_request_size(std::string_view pending, std::size_t bound = kMaxRequestBytes);
+
+class LineSender {
+ public:
+  static LineSender from_conf(std::string_view conf);
+
+  /// Appends one line; raises IngressError when no field is left to write.
+  void row(LineName table, std::span<const Field> fields, TimestampNanos at);
+
+  /// Sends every buffered line; an empty buffer sends nothing.
+  void flush();
+
+  /// Makes room for `bytes` of lines, so that appending does not reallocate on the way.
+  void reserve(std::size_t bytes) { buffer_.reserve(bytes); }
+  const std::string& buffer() const { return buffer_; }
+
+  /// "http://HOST:PORT/write", as error texts name it.
+  const std::string& write_url() const { return write_url_; }
+
+  LineSender(LineSender&&) noexcept = default;
+  LineSender& operator=(LineSender&&) noexcept = default;
+  ~LineSender() = default;
+
+ private:
+  LineSender(SenderConfig config, CurlHandle handle);
+  void post(std::string_view body);
+
+  SenderConfig config_;
+  std::string write_url_;
+  std::string buffer_;
+  CurlHandle handle_;
+};
+
+}  // namespace ixc

@@ -1,0 +1,28 @@
+#pragma once
+/// The client of QuestDB's HTTP query endpoint: one statement per call, each on its own
+/// connection, one GET to "/exec" on port 9000 of `quest_db_ip` with the URL-encoded `query`
+/// and `fmt=json`, signed in with the fixed credentials. The reply is decoded as JSON whatever
+/// its status, keeping the order of its members, so that an error object comes back like any
+/// other reply.
+///
+/// A request that fails (unresolvable host, refused or reset connection, malformed URL) prints
+/// "Error: " and the failure's text on standard output and gives no result. A body that is not
+/// JSON raises QueryError naming the URL, the status and the start of the body. A spent
+/// run-time limit raises kestrelkit::TimeoutException.
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace ixc {
+
+struct QueryError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+std::optional<nlohmann::ordered_json> run_query(const std::string& sql_query);
+
+/// Prints a reply on one line in Python's notation, or "None" for no result.
+void print_reply(const std::optional<nlohmann::ordered_json>& reply);
+
+}  // namespace ixc

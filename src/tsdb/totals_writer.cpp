@@ -1,0 +1,50 @@
+#include "tsdb/totals_writer.h"
+
+#include "app/console.h"
+#include "erp/timestamp.h"
+#include "tsdb/endpoints.h"
+#include "tsdb/line_sender.h"
+#include "tsdb/schema.h"
+
+namespace ixc {
+namespace {
+
+Field amount_field(LineName name, const Amount& amount) {
+  if (const auto* real = std::get_if<double>(&amount)) return Field(name, *real);
+  return Field(name, std::get<std::int64_t>(amount));
+}
+
+}  // namespace
+
+void totals_row_fields(const TotalsRecord& contrato, std::int64_t run_timestamp,
+                       std::vector<Field>& fields) {
+  fields.clear();
+  fields.push_back(Field("clientesAtrasoInativo", contrato.clientesAtrasoInativo));
+  fields.push_back(Field("clientesAtrasoAtivo", contrato.clientesAtrasoAtivo));
+  fields.push_back(Field("titulosAtrasoInativo", contrato.titulosAtrasoInativo));
+  fields.push_back(Field("titulosAtrasoAtivo", contrato.titulosAtrasoAtivo));
+  fields.push_back(amount_field("valorAtrasoInativo", contrato.valorAtrasoInativo));
+  fields.push_back(amount_field("valorAtrasoAtivo", contrato.valorAtrasoAtivo));
+  // Here `timestamp` is the designated column, into which the server reads an integer field as
+  // nanoseconds: the run timestamp goes out as it is and replaces the line's own timestamp.
+  fields.push_back(Field("timestamp", run_timestamp));
+}
+
+void sendQuestDB_Soma(const std::vector<TotalsRecord>& descobertaSomas) {
+  check_schema(kClientesSomaTable);
+  std::int64_t timestamp = get_timestamp();
+  try {
+    if (!table_lists_columns(kClientesSomaTable)) return;
+    LineSender sender = LineSender::from_conf(sender_conf());
+    std::vector<Field> fields;
+    for (const TotalsRecord& contrato : descobertaSomas) {
+      totals_row_fields(contrato, timestamp, fields);
+      sender.row("ixcClientesSoma", fields, TimestampNanos::now());
+    }
+    sender.flush();
+  } catch (const IngressError& failure) {
+    print_error("Erro: " + std::string(failure.what()) + "\n");
+  }
+}
+
+}  // namespace ixc

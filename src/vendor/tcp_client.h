@@ -1,0 +1,55 @@
+#pragma once
+/// Client TCP connections whose every wait (name resolution, connect, send, receive) lasts at
+/// most the time left of the run-time limit: a spent limit raises TimeoutException, never
+/// another error. Any other failure raises TcpError, whose text starts with the peer
+/// ("host:port", "[v6]:port") and says what went wrong, in Portuguese for the operator.
+///
+/// Made for one short exchange per connection at a high rate: numeric addresses are never
+/// resolved, a host name is resolved once per process and remembered, and `tcp_close` keeps
+/// the local side out of TIME_WAIT so that ephemeral ports do not run out.
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace kestrelkit {
+
+struct TcpError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+/// An open connection; the socket closes when the value goes out of scope.
+struct TcpConnection {
+  int fd = -1;
+  std::string peer;  // "host:port", as the error texts name it
+
+  TcpConnection() = default;
+  TcpConnection(TcpConnection&& other) noexcept;
+  TcpConnection& operator=(TcpConnection&& other) noexcept;
+  ~TcpConnection();
+};
+
+/// The peer text for `host` and `port`: IPv6 literals are bracketed.
+std::string tcp_peer_text(std::string_view host, std::uint16_t port);
+
+/// Connects to `host` (an IPv4 or IPv6 literal, or a name) on `port`, trying each resolved
+/// address in turn until one accepts.
+TcpConnection tcp_connect(std::string_view host, std::uint16_t port);
+
+/// Writes all of `bytes`.
+void tcp_send_all(TcpConnection& connection, std::string_view bytes);
+
+/// Waits until something can be read and reads up to `size` bytes into `buffer`. Returns 0 when
+/// the peer has closed its side.
+std::size_t tcp_receive(TcpConnection& connection, char* buffer, std::size_t size);
+
+/// Ends an exchange whose answer was read in full. Waits up to `peer_close_grace` for the peer
+/// to close first, as a server that answers and closes does at once, so that the TIME_WAIT
+/// stays on its side; a peer that stays open gets a reset instead of our FIN, which leaves no
+/// TIME_WAIT on either side.
+void tcp_close(TcpConnection& connection,
+               std::chrono::milliseconds peer_close_grace = std::chrono::milliseconds(20));
+
+}  // namespace kestrelkit

@@ -1,0 +1,242 @@
+#include "vendor/zabbix_sender.h"
+
+#include <arpa/inet.h>
+
+#include <charconv>
+#include <cstring>
+#include <limits>
+#include <nlohmann/json.hpp>
+
+#include "text/float_repr.h"
+#include "vendor/runtime_limiter.h"
+#include "vendor/tcp_client.h"
+
+namespace kestrelkit {
+namespace {
+
+constexpr std::size_t kHeaderSize = 13;  // "ZBXD", flags, uint32 LE length, 4 reserved bytes
+constexpr char kProtocolFlags = 0x01;
+constexpr std::size_t kReplyLimit = 64u << 20;  // a real reply is under 100 bytes
+
+SendError malformed_address(std::string_view text) {
+  return SendError("Endereço do servidor Zabbix inválido: \"" + std::string(text) +
+                   "\" (esperado host, host:porta, [ipv6] ou [ipv6]:porta)");
+}
+
+// Escapes as zabbix_sender does: quote, backslash and the C0 controls only ("/", DEL and
+// every byte >= 0x80 pass unchanged, invalid UTF-8 included), so that the server sees the
+// same bytes from either sender.
+void append_json_string(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out.push_back('"');
+  std::size_t run_start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(text.substr(run_start, i - run_start));
+    run_start = i + 1;
+    switch (c) {
+      case '"':
+        out.append("\\\"");
+        break;
+      case '\\':
+        out.append("\\\\");
+        break;
+      case '\b':
+        out.append("\\b");
+        break;
+      case '\f':
+        out.append("\\f");
+        break;
+      case '\n':
+        out.append("\\n");
+        break;
+      case '\r':
+        out.append("\\r");
+        break;
+      case '\t':
+        out.append("\\t");
+        break;
+      default:
+        out.append("\\u00");
+        out.push_back(kHex[c >> 4]);
+        out.push_back(kHex[c & 0x0f]);
+    }
+  }
+  out.append(text.substr(run_start));
+  out.push_back('"');
+}
+
+std::string value_text(const ItemValue& value) {
+  if (const auto* text = std::get_if<std::string>(&value)) return *text;
+  if (const auto* real = std::get_if<double>(&value)) return ixc::float_repr(*real);
+  char digits[24];
+  auto end = std::to_chars(digits, digits + sizeof digits, std::get<std::int64_t>(value)).ptr;
+  return std::string(digits, end);
+}
+
+std::string request_frame(std::string_view host, std::string_view key, std::string_view value) {
+  std::string frame;
+  frame.reserve(kHeaderSize + 72 + host.size() + key.size() + value.size() + value.size() / 8);
+  frame.append("ZBXD");
+  frame.push_back(kProtocolFlags);
+  frame.append(8, '\0');
+  frame.append(R"({"request":"sender data","data":[{"host":)");
+  append_json_string(frame, host);
+  frame.append(R"(,"key":)");
+  append_json_string(frame, key);
+  frame.append(R"(,"value":)");
+  append_json_string(frame, value);
+  frame.append("}]}");
+  std::size_t length = frame.size() - kHeaderSize;
+  if (length > std::numeric_limits<std::uint32_t>::max()) {
+    throw SendError("Valor grande demais para o protocolo Zabbix: " + std::to_string(length) +
+                    " bytes (chave " + std::string(key) + ")");
+  }
+  for (int i = 0; i < 4; ++i) frame[5 + i] = static_cast<char>((length >> (8 * i)) & 0xff);
+  return frame;
+}
+
+std::string hex_prefix(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string text;
+  for (unsigned char c : bytes.substr(0, 8)) {
+    if (!text.empty()) text.push_back(' ');
+    text.push_back(kHex[c >> 4]);
+    text.push_back(kHex[c & 0x0f]);
+  }
+  return text;
+}
+
+// Checks the header as soon as its bytes arrive, so that a peer that speaks another protocol
+// is refused at once instead of being waited for. Returns the full frame size once known.
+std::size_t check_header(std::string_view reply, const std::string& where) {
+  std::string_view magic = reply.substr(0, 4);
+  if (std::string_view("ZBXD").substr(0, magic.size()) != magic) {
+    throw SendError(where + ": resposta fora do protocolo Zabbix (começa com " + hex_prefix(reply) +
+                    ")");
+  }
+  if (reply.size() < kHeaderSize) return kHeaderSize;
+  if (reply[4] != kProtocolFlags) {
+    throw SendError(where + ": resposta com flags não suportadas (0x" +
+                    hex_prefix(reply.substr(4, 1)) + ")");
+  }
+  std::size_t length = 0;
+  for (int i = 3; i >= 0; --i) length = (length << 8) | static_cast<unsigned char>(reply[5 + i]);
+  if (length > kReplyLimit) {
+    throw SendError(where + ": resposta anuncia " + std::to_string(length) +
+                    " bytes, acima do limite de 64 MiB");
+  }
+  return kHeaderSize + length;
+}
+
+std::string read_reply_body(TcpConnection& connection, const std::string& where) {
+  std::string reply;
+  std::size_t expected = kHeaderSize;
+  char buffer[4096];
+  while (reply.size() < expected) {
+    std::size_t received = tcp_receive(connection, buffer, sizeof buffer);
+    if (received == 0) {
+      if (reply.empty()) throw SendError(where + ": conexão fechada sem resposta");
+      throw SendError(where + ": resposta incompleta (" + std::to_string(reply.size()) + " de " +
+                      std::to_string(expected) + " bytes antes do fechamento)");
+    }
+    reply.append(buffer, received);
+    if (expected == kHeaderSize) expected = check_header(reply, where);
+  }
+  return reply.substr(kHeaderSize, expected - kHeaderSize);
+}
+
+// The count after `label` in an info text such as "processed: 1; failed: 0; total: 1; ...".
+int count_in(std::string_view info, std::string_view label) {
+  auto at = info.find(label);
+  if (at == std::string_view::npos) return 0;
+  const char* digits = info.data() + at + label.size();
+  int count = 0;
+  std::from_chars(digits, info.data() + info.size(), count);
+  return count;
+}
+
+SenderReply parse_reply(const std::string& body, const std::string& where) {
+  auto json = nlohmann::json::parse(body, nullptr, false);
+  if (json.is_discarded() || !json.is_object() || !json.contains("response") ||
+      !json["response"].is_string()) {
+    throw SendError(where +
+                    ": resposta sem \"response\" do protocolo Zabbix: " + body.substr(0, 200));
+  }
+  SenderReply reply;
+  reply.response = json["response"].get<std::string>();
+  if (auto info = json.find("info"); info != json.end() && info->is_string()) {
+    reply.info = info->get<std::string>();
+  }
+  reply.processed = count_in(reply.info, "processed: ");
+  reply.failed = count_in(reply.info, "failed: ");
+  reply.total = count_in(reply.info, "total: ");
+  return reply;
+}
+
+bool valid_port(std::string_view text, std::uint16_t& port) {
+  unsigned value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return false;
+  if (value == 0 || value > 65535) return false;
+  port = static_cast<std::uint16_t>(value);
+  return true;
+}
+
+}  // namespace
+
+ZabbixAddress parse_zabbix_server(std::string_view text) {
+  ZabbixAddress address;
+  std::string_view port_text;
+  bool has_port = false;
+  if (text.starts_with('[')) {
+    auto close = text.find(']');
+    if (close == std::string_view::npos) throw malformed_address(text);
+    address.host = std::string(text.substr(1, close - 1));
+    in6_addr literal;
+    if (inet_pton(AF_INET6, address.host.c_str(), &literal) != 1) throw malformed_address(text);
+    std::string_view rest = text.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest[0] != ':') throw malformed_address(text);
+      port_text = rest.substr(1);
+      has_port = true;
+    }
+  } else {
+    auto colon = text.find(':');
+    // More than one colon is a bare IPv6 literal, whose port could not be told apart.
+    if (colon != std::string_view::npos && text.find(':', colon + 1) != std::string_view::npos) {
+      throw malformed_address(text);
+    }
+    address.host = std::string(text.substr(0, colon));
+    if (colon != std::string_view::npos) {
+      port_text = text.substr(colon + 1);
+      has_port = true;
+    }
+    if (address.host.empty() || address.host.find_first_of(" \t\r\n[]") != std::string::npos) {
+      throw malformed_address(text);
+    }
+  }
+  if (has_port && !valid_port(port_text, address.port)) throw malformed_address(text);
+  return address;
+}
+
+SenderReply send_zabbix(std::string_view zabbix_server, std::string_view zabbix_host,
+                        std::string_view key, const ItemValue& value) {
+  // A limit that was spent and swallowed higher up must not let one more value through.
+  check_time_left();
+  ZabbixAddress address = parse_zabbix_server(zabbix_server);
+  std::string request = request_frame(zabbix_host, key, value_text(value));
+  std::string where = "Zabbix " + tcp_peer_text(address.host, address.port);
+  try {
+    TcpConnection connection = tcp_connect(address.host, address.port);
+    tcp_send_all(connection, request);
+    std::string body = read_reply_body(connection, where);
+    tcp_close(connection);
+    return parse_reply(body, where);
+  } catch (const TcpError& error) {
+    throw SendError("Zabbix " + std::string(error.what()));
+  }
+}
+
+}  // namespace kestrelkit

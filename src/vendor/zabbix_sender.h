@@ -1,0 +1,48 @@
+#pragma once
+/// Sends one item value to a Zabbix server with the sender (trapper) protocol, one connection
+/// per value, and returns the server's reply. The request is the very frame that zabbix_sender
+/// writes for the same host, key and value; the value always travels as a JSON string.
+///
+/// A reply that reports failure ("failed", or failed values in its counts) is returned, not
+/// raised. SendError is raised when the address is malformed, the server cannot be reached, or
+/// it does not answer in the protocol; its text names the server. A spent run-time limit raises
+/// TimeoutException instead.
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace kestrelkit {
+
+/// Integers go in decimal, doubles as their shortest round-trip text with a fractional digit or
+/// an exponent ("150.0", "189.9", "1e-05"), texts as they are.
+using ItemValue = std::variant<std::int64_t, double, std::string>;
+
+struct SenderReply {
+  std::string response;  // "success" or "failed"
+  std::string info;      // "processed: 1; failed: 0; total: 1; seconds spent: 0.000029"
+  int processed = 0;     // the counts read from `info`; 0 when it carries none
+  int failed = 0;
+  int total = 0;
+};
+
+struct SendError : std::runtime_error {
+  using runtime_error::runtime_error;
+};
+
+/// Where the values go.
+struct ZabbixAddress {
+  std::string host;  // a name or an IPv4/IPv6 literal, without brackets
+  std::uint16_t port = 10051;
+};
+
+/// Reads "host", "host:port", "[ipv6]" or "[ipv6]:port"; the port is 10051 when none is given.
+/// Raises SendError naming the text when it is none of those.
+ZabbixAddress parse_zabbix_server(std::string_view zabbix_server);
+
+/// Delivers `value` under `key` for the Zabbix host `zabbix_host`.
+SenderReply send_zabbix(std::string_view zabbix_server, std::string_view zabbix_host,
+                        std::string_view key, const ItemValue& value);
+
+}  // namespace kestrelkit

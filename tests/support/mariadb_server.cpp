@@ -1,0 +1,228 @@
+#include "support/mariadb_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <mysql.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace ixc::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::string_view kReaderUser = "ixc_leitura";
+constexpr std::string_view kReaderPassword = "Leitura-7q!Zx#2024";
+
+std::uint16_t free_loopback_port() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    throw std::runtime_error("test MariaDB: no free port on 127.0.0.1");
+  }
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+// Starts `argv` with its output in `log`; the child dies with the test program.
+pid_t spawn(const std::vector<std::string>& argv, const std::string& log) {
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("test MariaDB: fork failed");
+  if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    int in = ::open("/dev/null", O_RDONLY);
+    dup2(in, STDIN_FILENO);
+    dup2(out, STDOUT_FILENO);
+    dup2(out, STDERR_FILENO);
+    execvp(args[0], args.data());
+    std::string fallback = "/usr/sbin/" + argv[0];  // root's PATH may lack sbin in containers
+    execv(fallback.c_str(), args.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+std::string log_tail(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string all = text.str();
+  return all.size() > 2000 ? all.substr(all.size() - 2000) : all;
+}
+
+[[noreturn]] void fail_sql(MYSQL* handle, std::string_view sql) {
+  throw std::runtime_error("test MariaDB: " + std::string(mysql_error(handle)) +
+                           " in: " + std::string(sql.substr(0, 300)));
+}
+
+struct Server {
+  MariaDbServer info;
+  MYSQL* root = nullptr;
+
+  Server() {
+    char folder[] = "/tmp/ixc-mariadb.XXXXXX";
+    if (!mkdtemp(folder)) throw std::runtime_error("test MariaDB: mkdtemp failed");
+    info.folder = folder;
+    info.socket = info.folder + "/sock";
+    info.user = kReaderUser;
+    info.password = kReaderPassword;
+
+    std::string install_log = info.folder + "/install.log";
+    pid_t install =
+        spawn({"mariadb-install-db", "--no-defaults", "--datadir=" + info.folder + "/data",
+               "--auth-root-authentication-method=normal", "--skip-test-db"},
+              install_log);
+    int status = 0;
+    waitpid(install, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      throw std::runtime_error("test MariaDB: mariadb-install-db failed:\n" +
+                               log_tail(install_log));
+    }
+
+    // A port found free may be taken again before the server binds it: try a few.
+    for (int attempt = 0; attempt < 5 && info.pid < 0; ++attempt) start(free_loopback_port());
+    if (info.pid < 0) {
+      throw std::runtime_error("test MariaDB: mariadbd did not start:\n" +
+                               log_tail(info.folder + "/error.log"));
+    }
+    run("CREATE USER '" + info.user + "'@'%' IDENTIFIED BY '" + info.password +
+            "';\nGRANT SELECT ON *.* TO '" + info.user + "'@'%';",
+        {});
+  }
+
+  void start(std::uint16_t port) {
+    pid_t pid = spawn(
+        {"mariadbd", "--no-defaults", "--user=root", "--datadir=" + info.folder + "/data",
+         "--socket=" + info.socket, "--port=" + std::to_string(port), "--bind-address=127.0.0.1",
+         "--pid-file=" + info.folder + "/mariadbd.pid", "--log-error=" + info.folder + "/error.log",
+         "--tmpdir=" + info.folder, "--skip-name-resolve", "--innodb-buffer-pool-size=32M",
+         "--innodb-flush-log-at-trx-commit=0", "--innodb-doublewrite=0"},
+        info.folder + "/mariadbd.out");
+    auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      int status = 0;
+      if (waitpid(pid, &status, WNOHANG) == pid) return;  // exited: the caller tries again
+      MYSQL* handle = mysql_init(nullptr);
+      mysql_options(handle, MYSQL_SET_CHARSET_NAME, "utf8mb4");  // the fixtures hold emoji
+      if (mysql_real_connect(handle, nullptr, "root", "", nullptr, 0, info.socket.c_str(),
+                             CLIENT_MULTI_STATEMENTS)) {
+        root = handle;
+        info.port = port;
+        info.pid = pid;
+        return;
+      }
+      mysql_close(handle);
+      std::this_thread::sleep_for(50ms);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+
+  ~Server() {
+    if (root) mysql_close(root);
+    if (info.pid > 0) {
+      kill(info.pid, SIGTERM);
+      auto deadline = std::chrono::steady_clock::now() + 30s;
+      while (waitpid(info.pid, nullptr, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+          kill(info.pid, SIGKILL);
+          waitpid(info.pid, nullptr, 0);
+          break;
+        }
+        std::this_thread::sleep_for(20ms);
+      }
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(info.folder, ignored);
+  }
+
+  void select_database(std::string_view database) {
+    std::string name(database);
+    if (!name.empty() && mysql_select_db(root, name.c_str()) != 0) fail_sql(root, "USE " + name);
+  }
+
+  // Runs every statement of `sql` and returns the first value of the first result set.
+  std::optional<std::string> run(std::string_view sql, std::string_view database) {
+    select_database(database);
+    if (mysql_real_query(root, sql.data(), static_cast<unsigned long>(sql.size())) != 0) {
+      fail_sql(root, sql);
+    }
+    std::optional<std::string> first;
+    bool seen_rows = false;
+    for (;;) {
+      MYSQL_RES* result = mysql_store_result(root);
+      if (result) {
+        MYSQL_ROW row = mysql_fetch_row(result);
+        if (!seen_rows && row && mysql_num_fields(result) > 0 && row[0]) {
+          first = std::string(row[0], mysql_fetch_lengths(result)[0]);
+        }
+        seen_rows = true;
+        mysql_free_result(result);
+      } else if (mysql_errno(root) != 0) {
+        fail_sql(root, sql);
+      }
+      int next = mysql_next_result(root);
+      if (next > 0) fail_sql(root, sql);
+      if (next < 0) return first;
+    }
+  }
+};
+
+Server& server() {
+  static Server instance;
+  return instance;
+}
+
+}  // namespace
+
+const MariaDbServer& mariadb_server() { return server().info; }
+
+void run_sql(std::string_view sql, std::string_view database) { server().run(sql, database); }
+
+std::optional<std::string> query_value(std::string_view sql, std::string_view database) {
+  return server().run(sql, database);
+}
+
+ErpParameters erp_parameters(const std::string& database) {
+  const MariaDbServer& s = mariadb_server();
+  return {s.host, std::to_string(s.port), s.user, s.password, database};
+}
+
+ErpParameters erp_database(const std::string& name, const std::string& data_file) {
+  run_sql("DROP DATABASE IF EXISTS `" + name + "`;\nCREATE DATABASE `" + name +
+          "` CHARACTER SET utf8mb4 COLLATE utf8mb4_general_ci;");
+  run_sql(read_file(std::string(IXC_SOURCE_DIR) + "/tools/ixc_erp/ixc_schema.sql"), name);
+  if (!data_file.empty()) run_sql(read_file(data_file), name);
+  return erp_parameters(name);
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace ixc::test

@@ -1,0 +1,36 @@
+#pragma once
+/// Runs a program as a child process and collects what it printed, its exit status and how long
+/// it took. Tests use it to watch the real program from the outside.
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace ixc::test {
+
+struct ProgramRun {
+  std::string out;
+  std::string err;
+  int status = -1;  // exit status, or 128 + signal
+  std::chrono::milliseconds elapsed{0};
+};
+
+struct ProgramOptions {
+  std::string argv0;                     // position 0 as the program sees it; the path if empty
+  std::vector<std::string> environment;  // extra NAME=VALUE entries
+  std::chrono::milliseconds kill_after = std::chrono::seconds(120);
+};
+
+ProgramRun run_program(const std::string& path, const std::vector<std::string>& args,
+                       const ProgramOptions& options = {});
+
+/// The shipped program, and the same program with a limit set by IXC_TEST_LIMIT_MS.
+std::string program_path();
+std::string short_limit_program_path();
+
+/// The ten-element command line of a collection run against the given servers.
+std::vector<std::string> full_arguments(const std::string& mode, const std::string& db_host,
+                                        const std::string& db_port, const std::string& quest_db_ip,
+                                        const std::string& quest_db_port,
+                                        const std::string& zabbix_host);
+
+}  // namespace ixc::test

@@ -1,0 +1,309 @@
+// send_zabbix against the trapper stand-in: the bytes on the wire are those of Debian's
+// zabbix_sender, replies are read and returned, and every way a server can fail surfaces as
+// SendError naming the server, or as TimeoutException once the run-time limit is spent.
+#include "vendor/zabbix_sender.h"
+
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/program_run.h"
+#include "support/trapper_standin.h"
+#include "vendor/runtime_limiter.h"
+
+namespace kestrelkit {
+namespace {
+
+using ixc::test::TrapperOptions;
+using ixc::test::TrapperStandin;
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kZabbixSender = "/usr/bin/zabbix_sender";
+
+std::string printable(const std::string& bytes) {
+  std::string text;
+  for (unsigned char c : bytes) {
+    if (c >= 0x20 && c < 0x7f) {
+      text.push_back(static_cast<char>(c));
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      text += escaped;
+    }
+  }
+  return text;
+}
+
+// The message of the SendError that `send` raises, or a failure when it raises none.
+template <typename Send>
+std::string send_error_text(Send send) {
+  try {
+    send();
+  } catch (const SendError& error) {
+    return error.what();
+  }
+  ADD_FAILURE() << "no SendError was raised";
+  return "";
+}
+
+struct WireCase {
+  const char* what;
+  std::string host;
+  std::string key;
+  std::string sender_text;  // what zabbix_sender gets after -o
+  ItemValue value;          // what the collector hands to send_zabbix
+};
+
+TEST(ZabbixSenderWire, WritesTheSameBytesAsZabbixSender) {
+  if (access(kZabbixSender, X_OK) != 0) GTEST_SKIP() << kZabbixSender << " is not installed";
+  const std::string discovery =
+      R"({"data": [{"{#ID_CLIENTE}": 1017, "{#RAZAO_SOCIAL}": "Jo\u00e3o d'Avila", )"
+      R"("{#CPF_CNPJ}": "123.456.789-00", "{#STATUS_CLIENTE}": 1, "{#CONTATO_CLIENTE}": "N/A", )"
+      R"("{#VALOR_ATRASO}": 189.9, "{#TITULOS_ATRASO}": 2}]})";
+  const std::vector<WireCase> cases = {
+      {"integer", "ixc-lab", "somaClientesAtrasoAtivo", "3", std::int64_t{3}},
+      {"negative integer", "ixc-lab", "k", "-42", std::int64_t{-42}},
+      {"largest integer", "ixc-lab", "k", "9223372036854775807", INT64_MAX},
+      {"double", "ixc-lab", "valorAtraso[1017]", "189.9", 189.9},
+      {"whole double", "ixc-lab", "somaValorAtrasoAtivo", "150.0", 150.0},
+      {"tiny double", "ixc-lab", "k", "1e-05", 1e-05},
+      {"double that prints long", "ixc-lab", "k", "0.30000000000000004", 0.1 + 0.2},
+      {"quotes, backslashes, slash and non-ASCII", "ixc-são-paulo", R"(k["a\b"])",
+       R"(Jo"ão \ d'Ávila / 5€ 𝄞)", std::string(R"(Jo"ão \ d'Ávila / 5€ 𝄞)")},
+      {"control characters and DEL", "ixc-lab", "k", "a\tb\nc\rd\x01e\x1f\x7fg\bh\fi",
+       std::string("a\tb\nc\rd\x01e\x1f\x7fg\bh\fi")},
+      // zabbix_sender passes bytes that are not UTF-8 through untouched; so do we, rather than
+      // let a second sender change what the server sees.
+      {"bytes that are not UTF-8", "ixc-lab", "k", "\xc3( \xff", std::string("\xc3( \xff")},
+      {"empty text", "ixc-lab", "k", "", std::string()},
+      {"discovery document", "ixc-lab", "descobertaClientes", discovery, discovery},
+  };
+
+  TrapperStandin trapper;
+  for (const auto& c : cases) {
+    ixc::test::run_program(kZabbixSender, {"-z", "127.0.0.1", "-p", std::to_string(trapper.port()),
+                                           "-s", c.host, "-k", c.key, "-o", c.sender_text});
+    send_zabbix(trapper.address(), c.host, c.key, c.value);
+  }
+  auto records = trapper.records();
+  ASSERT_EQ(records.size(), 2 * cases.size());
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_EQ(printable(records[2 * i + 1].raw), printable(records[2 * i].raw)) << cases[i].what;
+  }
+}
+
+TEST(ZabbixSenderWire, ValueLargerThanTheSocketBuffersArrivesWhole) {
+  std::string document = R"({"data":[)";
+  while (document.size() < (8u << 20)) document += R"({"{#ID_CLIENTE}":1017,"{#X}":"y"},)";
+  document.back() = ']';
+  document += "}";
+  TrapperStandin trapper;
+  auto reply = send_zabbix(trapper.address(), "ixc-lab", "descobertaClientes", document);
+  EXPECT_EQ(reply.processed, 1);
+  auto records = trapper.records();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].request["data"][0]["value"], document);
+}
+
+TEST(ZabbixSenderReply, CountsAndFailuresAreReturnedNotRaised) {
+  {
+    TrapperStandin trapper;
+    auto reply = send_zabbix(trapper.address(), "ixc-lab", "somaClientesAtrasoAtivo", 3);
+    EXPECT_EQ(reply.response, "success");
+    EXPECT_EQ(reply.info, "processed: 1; failed: 0; total: 1; seconds spent: 0.000029");
+    EXPECT_EQ(reply.processed, 1);
+    EXPECT_EQ(reply.failed, 0);
+    EXPECT_EQ(reply.total, 1);
+  }
+  {
+    TrapperStandin trapper({.fault = "unknown"});
+    auto reply = send_zabbix(trapper.address(), "ixc-lab", "valorAtraso[1017]", 189.9);
+    EXPECT_EQ(reply.response, "success");
+    EXPECT_EQ(reply.processed, 0);
+    EXPECT_EQ(reply.failed, 1);
+    EXPECT_EQ(reply.total, 1);
+  }
+  {
+    TrapperStandin trapper({.fault = "failed"});
+    auto reply = send_zabbix(trapper.address(), "ixc-lab", "k", std::string("x"));
+    EXPECT_EQ(reply.response, "failed");
+    EXPECT_TRUE(reply.info.starts_with("cannot parse as a valid JSON object")) << reply.info;
+    EXPECT_EQ(reply.processed + reply.failed + reply.total, 0);
+  }
+}
+
+TEST(ZabbixSenderReply, SlowAnswerStillSucceeds) {
+  TrapperStandin trapper({.fault = "slow", .slow_ms = 3});
+  auto reply = send_zabbix(trapper.address(), "ixc-lab", "k", 1);
+  EXPECT_EQ(reply.response, "success");
+  EXPECT_EQ(reply.processed, 1);
+}
+
+// A port that nothing listens on: bound, so that no one else takes it, but not listening.
+struct ClosedPort {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  std::uint16_t port = 0;
+  ClosedPort() {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), length);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+  }
+  ~ClosedPort() { close(fd); }
+};
+
+TEST(ZabbixSenderFailure, EachBrokenServerRaisesSendErrorNamingIt) {
+  {
+    ClosedPort closed;
+    std::string server = "127.0.0.1:" + std::to_string(closed.port);
+    EXPECT_EQ(send_error_text([&] { send_zabbix(server, "ixc-lab", "k", 1); }),
+              "Zabbix " + server + ": conexão recusada");
+  }
+  struct Fault {
+    const char* mode;
+    const char* says;
+  };
+  for (auto [mode, says] : {Fault{"close", "conexão fechada sem resposta"},
+                            Fault{"reset", "conexão redefinida pelo servidor"},
+                            Fault{"garbage", "resposta fora do protocolo Zabbix"},
+                            Fault{"oversize", "acima do limite de 64 MiB"},
+                            Fault{"truncated", "resposta incompleta"}}) {
+    SCOPED_TRACE(mode);
+    TrapperStandin trapper({.fault = mode});
+    std::string text = send_error_text([&] { send_zabbix(trapper.address(), "ixc-lab", "k", 1); });
+    EXPECT_TRUE(text.starts_with("Zabbix " + trapper.address() + ": ")) << text;
+    EXPECT_NE(text.find(says), std::string::npos) << text;
+  }
+}
+
+TEST(ZabbixSenderFailure, MalformedServerAddressIsRefusedByName) {
+  for (const char* address : {"", ":10051", "zabbix:", "zabbix:abc", "zabbix:0", "zabbix:65536",
+                              "zabbix:-1", "zabbix:10051x", "::1", "[::1", "[::1]10051",
+                              "[::1]:", "[zabbix]:10051", "zab bix", "[]"}) {
+    SCOPED_TRACE(address);
+    std::string text = send_error_text([&] { parse_zabbix_server(address); });
+    EXPECT_NE(text.find("\"" + std::string(address) + "\""), std::string::npos) << text;
+  }
+  std::string text = send_error_text([] { send_zabbix("[::1", "ixc-lab", "k", 1); });
+  EXPECT_NE(text.find("\"[::1\""), std::string::npos) << text;
+}
+
+TEST(ZabbixSenderAddress, AcceptedFormsAndTheDefaultPort) {
+  struct Form {
+    const char* text;
+    const char* host;
+    std::uint16_t port;
+  };
+  for (auto [text, host, port] :
+       {Form{"zabbix.example", "zabbix.example", 10051},
+        Form{"zabbix.example:10052", "zabbix.example", 10052},
+        Form{"10.0.0.5:65535", "10.0.0.5", 65535}, Form{"[::1]", "::1", 10051},
+        Form{"[2001:db8::5]:1", "2001:db8::5", 1}}) {
+    SCOPED_TRACE(text);
+    auto address = parse_zabbix_server(text);
+    EXPECT_EQ(address.host, host);
+    EXPECT_EQ(address.port, port);
+  }
+}
+
+TEST(ZabbixSenderAddress, HostNameIsResolved) {
+  TrapperStandin trapper;
+  auto reply = send_zabbix("localhost:" + std::to_string(trapper.port()), "ixc-lab", "k", 1);
+  EXPECT_EQ(reply.processed, 1);
+  reply = send_zabbix("localhost:" + std::to_string(trapper.port()), "ixc-lab", "k", 2);
+  EXPECT_EQ(reply.processed, 1);
+}
+
+TEST(ZabbixSenderLimit, SilentServerIsCutByTheLimitAndTheSpentLimitStaysSpent) {
+  TrapperStandin silent({.fault = "silent"});
+  TrapperStandin healthy;
+  auto started = Clock::now();
+  {
+    RuntimeLimiter limiter(milliseconds(1000));
+    EXPECT_THROW(send_zabbix(silent.address(), "ixc-lab", "k", 1), TimeoutException);
+    auto elapsed = Clock::now() - started;
+    EXPECT_GE(elapsed, milliseconds(950));
+    EXPECT_LT(elapsed, milliseconds(2000));
+    // The collector must not get one more value out after a swallowed timeout.
+    EXPECT_THROW(send_zabbix(healthy.address(), "ixc-lab", "k", 2), TimeoutException);
+  }
+  EXPECT_EQ(silent.records().size(), 1u);
+  EXPECT_TRUE(healthy.records().empty());
+}
+
+std::size_t open_descriptors() {
+  std::size_t count = 0;
+  if (DIR* folder = opendir("/proc/self/fd")) {
+    while (readdir(folder)) ++count;
+    closedir(folder);
+  }
+  return count;
+}
+
+// Client-side TIME_WAIT sockets towards `port`: the local side of /proc/net/tcp is ephemeral
+// and the remote side is the server's port.
+std::size_t client_time_waits(std::uint16_t port) {
+  std::ifstream table("/proc/net/tcp");
+  std::string line;
+  std::getline(table, line);
+  std::size_t count = 0;
+  char remote_port[8];
+  std::snprintf(remote_port, sizeof remote_port, ":%04X", port);
+  while (std::getline(table, line)) {
+    std::string local, remote, state;
+    std::string index;
+    std::istringstream fields(line);
+    fields >> index >> local >> remote >> state;
+    if (state == "06" && remote.ends_with(remote_port)) ++count;
+  }
+  return count;
+}
+
+TEST(ZabbixSenderRepeat, ThousandsOfSendsLeakNoSocketAndLeaveNoTimeWait) {
+  TrapperStandin trapper;
+  TrapperStandin garbage({.fault = "garbage"});
+  ClosedPort closed;
+  std::string refused = "127.0.0.1:" + std::to_string(closed.port);
+  std::size_t descriptors = open_descriptors();
+  constexpr int kSends = 3000;
+  for (int i = 0; i < kSends; ++i) {
+    ASSERT_EQ(send_zabbix(trapper.address(), "ixc-lab", "titulosAtraso[1017]", i).processed, 1);
+    if (i % 100 == 0) {
+      EXPECT_THROW(send_zabbix(garbage.address(), "ixc-lab", "k", i), SendError);
+      EXPECT_THROW(send_zabbix(refused, "ixc-lab", "k", i), SendError);
+    }
+  }
+  EXPECT_EQ(open_descriptors(), descriptors);
+  EXPECT_EQ(trapper.records().size(), static_cast<std::size_t>(kSends));
+  if (std::ifstream("/proc/net/tcp").good()) {
+    EXPECT_LT(client_time_waits(trapper.port()), static_cast<std::size_t>(kSends / 10));
+  }
+}
+
+// Ephemeral ports in TIME_WAIT would run out within seconds at the collector's rate, so even a
+// server that keeps the connection open after answering must not leave one on our side.
+TEST(ZabbixSenderRepeat, ServerThatStaysOpenIsAnsweredAndLeavesNoTimeWait) {
+  if (!std::ifstream("/proc/net/tcp").good()) GTEST_SKIP() << "no /proc/net/tcp to look at";
+  TrapperStandin trapper({.fault = "keep"});
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(send_zabbix(trapper.address(), "ixc-lab", "k", i).processed, 1);
+  }
+  EXPECT_EQ(client_time_waits(trapper.port()), 0u);
+}
+
+}  // namespace
+}  // namespace kestrelkit

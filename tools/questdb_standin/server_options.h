@@ -1,0 +1,43 @@
+#pragma once
+/// The stand-in's command line:
+///   questdb-standin --address 127.x.y.z [--port N]... [--user U --password P]
+///                   [--exec-fault MODE] [--write-fault MODE]
+/// Every port serves both /exec and /write (port 0 takes a free one). Without --port it is 9000;
+/// without --user and --password the collector's fixed pair. MODE is one of hang, drop,
+/// garbage, badhttp, slow, reject. Only loopback addresses are accepted, so that no test ever
+/// opens a port beyond the machine.
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace ixc::standin {
+
+/// What an endpoint does instead of answering normally.
+enum class Fault {
+  None,
+  Hang,     // read the request, never answer, keep the connection open
+  Drop,     // send the first half of the reply, then close
+  Garbage,  // 200 with an HTML body that is not JSON
+  BadHttp,  // bytes that are not HTTP, then close
+  Slow,     // the right reply, one byte every 100 ms
+  Reject,   // 400 with a JSON error for every authorised request; nothing is stored
+};
+
+struct ServerOptions {
+  std::string address;
+  std::vector<int> ports;
+  std::string user = "kestrel";
+  std::string password = "observarQZ";
+  Fault exec_fault = Fault::None;
+  Fault write_fault = Fault::None;
+};
+
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+ServerOptions parse_options(const std::vector<std::string>& arguments);
+
+extern const char kUsage[];
+
+}  // namespace ixc::standin
