@@ -45,10 +45,10 @@ std::vector<ClientRow> golden_rows() {
       row(2002, "Mercearia D'Ávila", "123.456.789-09", "N", std::nullopt, 150.0, 1),
       row(2003, "Bar \"do Zé\"", "987.654.321-00", "S", "", 0.1, 1),
       row(2004, "Zé's \"Bar\" \\ Cia", std::nullopt, "n", " ", 0.2, 3),
-      row(2005, "José\u00a0Silva\u00adME", "111.222.333-44", std::nullopt, "(21) 3333-4444", 1e-05,
-          0),
+      row(2005, "José\u00a0Silva\u00adME", "111.222.333-44", std::nullopt, "(21) 3333-4444",
+          1000000.0, 0),
       row(2006, "Açaí \U0001F347 Point\tLtda\n", "55.666.777/0001-88", "N", "+55 85 9 9999-0000",
-          1234.5678, 7),
+          1234.56, 7),
   };
 }
 

@@ -127,7 +127,7 @@ TEST(RuntimeLimit, ASilentServerEndsTheRunWithTheTimeoutLineAndStatusZero) {
   // The connection completes in the kernel's backlog; the server never says a word.
   SilentServer server;
   ProgramRun run = run_program(
-      short_limit_program_path(),
+      test_build_program_path(),
       full_arguments("descobertaClientes", "127.0.0.1", std::to_string(server.port), "127.0.0.1",
                      "9000", "zbx"),
       with_limit_ms(1000));

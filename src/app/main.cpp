@@ -4,5 +4,5 @@
 #include "app/run.h"
 
 int main(int argc, char** argv) {
-  return ixc::run(std::vector<std::string>(argv, argv + argc), ixc::RUNTIME_LIMIT);
+  return ixc::run(std::vector<std::string>(argv, argv + argc), ixc::RunOptions{});
 }

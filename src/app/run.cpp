@@ -29,11 +29,14 @@ RunSettings settings_from(const std::vector<std::string>& args) {
   return settings;
 }
 
-int dispatch(const std::string& program_path) {
+int dispatch(const std::string& program_path, const RunOptions& options) {
   const RunSettings& settings = run_settings();
   if (settings.mode == "version") return get_version(program_path);
 
-  std::string zabbix_server = obtain_zabbix_server(required(settings.zabbix_host, "zabbix_host"));
+  // Every host of this installation reports to the one Zabbix server fixed at build time; the
+  // short form has no host and fails here.
+  required(settings.zabbix_host, "zabbix_host");
+  const std::string& zabbix_server = options.zabbix_server;
   if (settings.mode == "descobertaClientes") return descobertaClientes(zabbix_server);
   if (settings.mode.find("launch_") != std::string::npos) kestrelkit::launch(settings.mode);
   return 0;
@@ -41,12 +44,7 @@ int dispatch(const std::string& program_path) {
 
 }  // namespace
 
-std::string obtain_zabbix_server(const std::string& /*zabbix_host*/) {
-  // Every host of this installation reports to the one server fixed at build time.
-  return deployment::kZabbixServer;
-}
-
-int run(const std::vector<std::string>& args, std::chrono::milliseconds limit) {
+int run(const std::vector<std::string>& args, const RunOptions& options) {
   if (args.size() != 2 && args.size() != 10) {
     print_line(std::string("Erro crítico -- Contactar Kestrel em: ") + deployment::kSupportContact);
     flush_output();
@@ -56,8 +54,8 @@ int run(const std::vector<std::string>& args, std::chrono::milliseconds limit) {
 
   int status = 0;
   try {
-    kestrelkit::RuntimeLimiter limiter(limit);
-    status = dispatch(args[0]);
+    kestrelkit::RuntimeLimiter limiter(options.limit);
+    status = dispatch(args[0], options);
   } catch (const kestrelkit::TimeoutException& timeout) {
     print_line(timeout.what());
     status = 0;

@@ -13,19 +13,19 @@
 #include <string>
 #include <vector>
 
+#include "app/deployment.h"
+
 namespace ixc {
 
 inline constexpr int RUNTIME_LIMIT = 900;
 
-/// Runs the program for `args` (args[0] is the program path) under a limit of `limit`.
-int run(const std::vector<std::string>& args, std::chrono::milliseconds limit);
+/// What the shipped program fixes and only its test build changes.
+struct RunOptions {
+  std::chrono::milliseconds limit = std::chrono::seconds(RUNTIME_LIMIT);
+  std::string zabbix_server = deployment::kZabbixServer;  // the build-time setting
+};
 
-/// The program as shipped: the limit is RUNTIME_LIMIT seconds.
-inline int run(const std::vector<std::string>& args, int limit_seconds) {
-  return run(args, std::chrono::seconds(limit_seconds));
-}
-
-/// The address that receives the Zabbix values of `zabbix_host`: the build-time setting.
-std::string obtain_zabbix_server(const std::string& zabbix_host);
+/// Runs the program for `args` (args[0] is the program path).
+int run(const std::vector<std::string>& args, const RunOptions& options);
 
 }  // namespace ixc

@@ -77,8 +77,8 @@ ProgramRun run_program(const std::string& path, const std::vector<std::string>& 
 
 std::string program_path() { return std::string(IXC_BIN_DIR) + "/ixc-atraso"; }
 
-std::string short_limit_program_path() {
-  return std::string(IXC_BIN_DIR) + "/ixc-atraso-short-limit";
+std::string test_build_program_path() {
+  return std::string(IXC_BIN_DIR) + "/ixc-atraso-test";
 }
 
 std::vector<std::string> full_arguments(const std::string& mode, const std::string& db_host,

@@ -23,9 +23,10 @@ struct ProgramOptions {
 ProgramRun run_program(const std::string& path, const std::vector<std::string>& args,
                        const ProgramOptions& options = {});
 
-/// The shipped program, and the same program with a limit set by IXC_TEST_LIMIT_MS.
+/// The shipped program, and its test build, which takes the run-time limit from
+/// IXC_TEST_LIMIT_MS and the Zabbix server from IXC_TEST_ZABBIX_SERVER.
 std::string program_path();
-std::string short_limit_program_path();
+std::string test_build_program_path();
 
 /// The ten-element command line of a collection run against the given servers.
 std::vector<std::string> full_arguments(const std::string& mode, const std::string& db_host,
