@@ -17,10 +17,10 @@ TEST(TimestampArithmetic, IsTheTruncatedDoubleProductNotTheExactNanoseconds) {
   };
   for (const Case& c : {
            Case{1700000000, 123456, 1700000000123456000},
-           Case{1700000000, 1, 1700000000000001024},           // not a multiple of 1000
-           Case{1733700000, 999999, 1733700000999998976},      // below the exact value
-           Case{2000000000, 654321, 2000000000654320896},      // near the end of the 2^60 range
-           Case{1, 999999, 1999998999},                        // 1999998999.9999998 truncated
+           Case{1700000000, 1, 1700000000000001024},       // not a multiple of 1000
+           Case{1733700000, 999999, 1733700000999998976},  // below the exact value
+           Case{2000000000, 654321, 2000000000654320896},  // near the end of the 2^60 range
+           Case{1, 999999, 1999998999},                    // 1999998999.9999998 truncated
            Case{0, 1, 1000},
            Case{0, 0, 0},
        }) {
@@ -62,8 +62,8 @@ void expect_on_the_clock() {
 TEST(TimestampReading, IsTheEpochInstantAndIgnoresTheProcessTimeZone) {
   const char* saved = std::getenv("TZ");
   std::string saved_tz = saved ? saved : "";
-  for (const char* zone : {"UTC", "America/Sao_Paulo", "Pacific/Chatham", "Europe/London",
-                           "<-03>3", "XYZ-14", "Australia/Lord_Howe"}) {
+  for (const char* zone : {"UTC", "America/Sao_Paulo", "Pacific/Chatham", "Europe/London", "<-03>3",
+                           "XYZ-14", "Australia/Lord_Howe"}) {
     SCOPED_TRACE(zone);
     setenv("TZ", zone, 1);
     tzset();

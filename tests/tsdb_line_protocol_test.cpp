@@ -43,9 +43,8 @@ std::string line_of(const std::vector<Field>& fields, std::int64_t at = 17000000
 }
 
 TEST(LineEncoding, WritesEachKindWithItsSuffixAndTheBareLineTimestamp) {
-  std::vector<Field> fields{Field("i", std::int64_t{-42}), Field("f", 189.9),
-                            Field("s", "texto"), Field("d", TimestampMicros{1577847600000000}),
-                            Field("z", 0)};
+  std::vector<Field> fields{Field("i", std::int64_t{-42}), Field("f", 189.9), Field("s", "texto"),
+                            Field("d", TimestampMicros{1577847600000000}), Field("z", 0)};
   EXPECT_EQ(line_of(fields),
             "t i=-42i,f=189.9,s=\"texto\",d=1577847600000000t,z=0i 1700000000123456789\n");
   EXPECT_EQ(line_of({Field("max", std::numeric_limits<std::int64_t>::max())}, 0),
@@ -54,8 +53,7 @@ TEST(LineEncoding, WritesEachKindWithItsSuffixAndTheBareLineTimestamp) {
 
 TEST(LineEncoding, EscapesOnlyQuoteBackslashLineFeedAndCarriageReturnWithTheRawByte) {
   std::string raw = "a\"b\\c\nd\re,f=g h\tção\x01";
-  EXPECT_EQ(line_of({Field("s", raw)}, 7),
-            "t s=\"a\\\"b\\\\c\\\nd\\\re,f=g h\tção\x01\" 7\n");
+  EXPECT_EQ(line_of({Field("s", raw)}, 7), "t s=\"a\\\"b\\\\c\\\nd\\\re,f=g h\tção\x01\" 7\n");
   EXPECT_EQ(line_of({Field("s", "")}, 7), "t s=\"\" 7\n");
   EXPECT_EQ(line_of({Field("s", "\\")}, 7), "t s=\"\\\\\" 7\n");
 }
@@ -78,10 +76,10 @@ TEST(LineEncoding, FloatsReadBackAsTheSameDouble) {
 TEST(LineEncoding, NonFiniteFloatsAreLeftOutWithTheOtherFieldsInOrder) {
   double nan = std::numeric_limits<double>::quiet_NaN();
   double inf = std::numeric_limits<double>::infinity();
-  EXPECT_EQ(line_of({Field("a", nan), Field("b", 1), Field("c", inf), Field("d", 2),
-                     Field("e", -inf)},
-                    5),
-            "t b=1i,d=2i 5\n");
+  EXPECT_EQ(
+      line_of({Field("a", nan), Field("b", 1), Field("c", inf), Field("d", 2), Field("e", -inf)},
+              5),
+      "t b=1i,d=2i 5\n");
   std::string out;
   EXPECT_EQ(append_line(out, "t", std::vector<Field>{Field("a", nan)}, TimestampNanos{1}), 0u);
 }
@@ -131,16 +129,17 @@ std::string micros_text(const LocalDateTime& local) {
 TEST(ClientRowLayout, FifteenFieldsInLineOrderWithTheRunTimestampInMicroseconds) {
   ClientDbRecord r = full_record();
   std::vector<Field> fields;
-  client_row_fields(r, 1733700000999998976, fields);
-  EXPECT_EQ(line_of(fields, 9),
-            "t idCliente=5012i,idContrato=77i,razaoSocial=\"Fulano de Tal\","
-            "cpfCnpj=\"123.456.789-00\",contatoCliente=\"(11) 98888-7777\",statusCliente=0i,"
-            "dataCadastro=" +
-                micros_text(*r.dataCadastro) +
-                "t,valorAtraso=189.9,titulosAtraso=3i,dataVencimento=" +
-                micros_text(*r.dataVencimento) +
-                "t,filial=\"Matriz\",cidade=\"Campinas\",bairro=\"Centro\","
-                "ixcIdentification=\"provedor-sp\",timestamp=1733700000999998t 9\n");
+  LocalDates dates;
+  client_row_fields(r, 1733700000999998976, dates, fields);
+  EXPECT_EQ(
+      line_of(fields, 9),
+      "t idCliente=5012i,idContrato=77i,razaoSocial=\"Fulano de Tal\","
+      "cpfCnpj=\"123.456.789-00\",contatoCliente=\"(11) 98888-7777\",statusCliente=0i,"
+      "dataCadastro=" +
+          micros_text(*r.dataCadastro) +
+          "t,valorAtraso=189.9,titulosAtraso=3i,dataVencimento=" + micros_text(*r.dataVencimento) +
+          "t,filial=\"Matriz\",cidade=\"Campinas\",bairro=\"Centro\","
+          "ixcIdentification=\"provedor-sp\",timestamp=1733700000999998t 9\n");
 }
 
 TEST(ClientRowLayout, DatesAreTheirInstantInTheHostZone) {
@@ -150,7 +149,8 @@ TEST(ClientRowLayout, DatesAreTheirInstantInTheHostZone) {
   tzset();
   ClientDbRecord r = full_record();
   std::vector<Field> fields;
-  client_row_fields(r, 0, fields);
+  LocalDates dates;
+  client_row_fields(r, 0, dates, fields);
   std::string line = line_of(fields);
   // 2019-03-14 15:09:26 at UTC-3 and 2024-01-10 00:00:00 at UTC-3.
   EXPECT_NE(line.find("dataCadastro=1552586966000000t,"), std::string::npos) << line;
@@ -171,7 +171,8 @@ TEST(ClientRowLayout, NullFieldsAreLeftOutAndTheOthersKeepTheirOrder) {
   r.cidade.reset();
   r.bairro.reset();
   std::vector<Field> fields;
-  client_row_fields(r, 5000, fields);
+  LocalDates dates;
+  client_row_fields(r, 5000, dates, fields);
   EXPECT_EQ(line_of(fields, 9),
             "t idCliente=5012i,idContrato=77i,razaoSocial=\"Fulano de Tal\","
             "cpfCnpj=\"123.456.789-00\",statusCliente=0i,valorAtraso=189.9,titulosAtraso=3i,"
@@ -181,7 +182,7 @@ TEST(ClientRowLayout, NullFieldsAreLeftOutAndTheOthersKeepTheirOrder) {
 
   ClientDbRecord bare;
   bare.razaoSocial.reset();
-  client_row_fields(bare, 1999, fields);  // the vector is reused, not appended to
+  client_row_fields(bare, 1999, dates, fields);  // the vector is reused, not appended to
   EXPECT_EQ(line_of(fields, 9),
             "t idCliente=0i,idContrato=0i,statusCliente=1i,valorAtraso=0.0,titulosAtraso=0i,"
             "ixcIdentification=\"\",timestamp=1t 9\n");

@@ -55,7 +55,8 @@ std::vector<std::string> lines_of(const std::string& text) {
 
 std::vector<std::string> column_names(const QuestDbStandin& server, const std::string& table) {
   std::vector<std::string> names;
-  for (const json& row : server.query("SHOW COLUMNS FROM " + table).at("dataset")) {
+  json listing = server.query("SHOW COLUMNS FROM " + table);
+  for (const json& row : listing.at("dataset")) {
     names.push_back(row.at(0));
   }
   return names;
@@ -148,8 +149,7 @@ TEST_F(SchemaCheck, SomaWithSixColumnsIsUpdatedWithoutPrintingReplies) {
       "titulosAtrasoInativo INT, titulosAtrasoAtivo INT, valorAtrasoInativo DOUBLE, "
       "valorAtrasoAtivo DOUBLE)";
   server.query(without_timestamp_column);
-  EXPECT_EQ(stdout_of([] { check_schema(kClientesSomaTable); }),
-            yellow(kOutdatedMessage) + "\n");
+  EXPECT_EQ(stdout_of([] { check_schema(kClientesSomaTable); }), yellow(kOutdatedMessage) + "\n");
   auto names = column_names(server, "ixcClientesSoma");
   ASSERT_EQ(names.size(), 7u);
   EXPECT_EQ(names.back(), "timestamp");
@@ -215,8 +215,7 @@ TEST(SchemaCheckUnreachable, ClientWriterPrintsItsSixLinesAndFailsWithoutTouchin
 
 TEST(SchemaCheckUnreachable, TotalsWriterPrintsFourLinesAndFails) {
   use_server(kUnreachable);
-  std::string out =
-      stdout_of([] { EXPECT_THROW(sendQuestDB_Soma({TotalsRecord{}}), QueryError); });
+  std::string out = stdout_of([] { EXPECT_THROW(sendQuestDB_Soma({TotalsRecord{}}), QueryError); });
   auto lines = lines_of(out);
   ASSERT_EQ(lines.size(), 4u) << out;
   EXPECT_EQ(lines[0].rfind("Error: ", 0), 0u);

@@ -11,14 +11,15 @@
 
 #include "discovery/records.h"
 #include "tsdb/line_protocol.h"
+#include "tsdb/local_dates.h"
 
 namespace ixc {
 
 void sendQuestDB(const std::vector<ClientDbRecord>& descobertaClientesDB);
 
 /// The fields of one record's line, in line order, nulls left out. The texts are borrowed from
-/// `contrato`; `fields` is cleared first so that one vector serves every row of a pass.
+/// `contrato`; `dates` and `fields` serve every row of a pass (`fields` is cleared first).
 void client_row_fields(const ClientDbRecord& contrato, std::int64_t run_timestamp,
-                       std::vector<Field>& fields);
+                       LocalDates& dates, std::vector<Field>& fields);
 
 }  // namespace ixc

@@ -11,8 +11,8 @@ std::string query_host() {
 std::string sender_conf() {
   const RunSettings& settings = run_settings();
   return "http::addr=" + required(settings.quest_db_ip, "quest_db_ip") + ":" +
-         required(settings.quest_db_port, "quest_db_port") + ";username=" +
-         std::string(kQuestUser) + ";password=" + std::string(kQuestPassword) + ";";
+         required(settings.quest_db_port, "quest_db_port") +
+         ";username=" + std::string(kQuestUser) + ";password=" + std::string(kQuestPassword) + ";";
 }
 
 }  // namespace ixc

@@ -59,7 +59,7 @@ struct Field {
   Field(LineName name, std::string_view value) : name(name), value(value) {}
   Field(LineName name, const char* value) : name(name), value(std::string_view(value)) {}
   Field(LineName name, TimestampMicros value) : name(name), value(value) {}
-  Field(LineName, bool) = delete;            // not a protocol type here
+  Field(LineName, bool) = delete;           // not a protocol type here
   Field(LineName, std::string&&) = delete;  // would dangle before the line is encoded
 
   LineName name;
@@ -70,8 +70,5 @@ struct Field {
 /// out); when that is 0 the caller must drop the line, which the protocol would refuse.
 std::size_t append_line(std::string& out, LineName table, std::span<const Field> fields,
                         TimestampNanos at);
-
-/// Appends `text` as a string field value, quotes included.
-void append_string_value(std::string& out, std::string_view text);
 
 }  // namespace ixc

@@ -61,15 +61,21 @@ inline constexpr std::array<ColumnDefinition, 7> kClientesSomaColumns{{
 }};
 
 inline constexpr TableSchema kClientesTable{
-    "ixcClientes",          kClientesColumns,
-    "dataCadastro",         "idCliente, dataCadastro",
-    "Tabela ixcClientes não encontrada, criando tabela!", true,
+    "ixcClientes",
+    kClientesColumns,
+    "dataCadastro",
+    "idCliente, dataCadastro",
+    "Tabela ixcClientes não encontrada, criando tabela!",
+    true,
 };
 
 inline constexpr TableSchema kClientesSomaTable{
-    "ixcClientesSoma",         kClientesSomaColumns,
-    "timestamp",               "timestamp",
-    "Tabela ixcClientesSoma não encontrada, criando tabela!", false,
+    "ixcClientesSoma",
+    kClientesSomaColumns,
+    "timestamp",
+    "timestamp",
+    "Tabela ixcClientesSoma não encontrada, criando tabela!",
+    false,
 };
 
 inline constexpr std::string_view kOutdatedMessage =
