@@ -82,24 +82,32 @@ TEST(Collection, NormalRunDeliversEveryValueInOrderThenStoresAndPrintsOK) {
 
   // "Debug" in another letter case is an ordinary host name.
   ProgramRun first = collection.run("Debug", trapper.address());
-  EXPECT_EQ(first.out, yellow("Tabela ixcClientes não encontrada, criando tabela!") +
-                           "{'ddl': 'OK'}\n" +
-                           yellow("Tabela ixcClientesSoma não encontrada, criando tabela!") +
-                           "OK\n");
+  EXPECT_EQ(first.out,
+            yellow("Tabela ixcClientes não encontrada, criando tabela!") + "{'ddl': 'OK'}\n" +
+                yellow("Tabela ixcClientesSoma não encontrada, criando tabela!") + "OK\n");
   EXPECT_EQ(first.err, "");
   EXPECT_EQ(first.status, 0);
 
   std::vector<std::pair<std::string, std::string>> expected = {
-      {"somaClientesAtrasoAtivo", "4"},      {"somaTitulosAtrasoAtivo", "6"},
-      {"somaValorAtrasoAtivo", "1000190.2"}, {"somaClientesAtrasoInativo", "2"},
-      {"somaTitulosAtrasoInativo", "8"},     {"somaValorAtrasoInativo", "1384.56"},
+      {"somaClientesAtrasoAtivo", "4"},
+      {"somaTitulosAtrasoAtivo", "6"},
+      {"somaValorAtrasoAtivo", "1000190.2"},
+      {"somaClientesAtrasoInativo", "2"},
+      {"somaTitulosAtrasoInativo", "8"},
+      {"somaValorAtrasoInativo", "1384.56"},
       {"descobertaClientes", golden("document.json")},
-      {"valorAtraso[1017]", "189.9"},        {"titulosAtraso[1017]", "2"},
-      {"valorAtraso[2002]", "150.0"},        {"titulosAtraso[2002]", "1"},
-      {"valorAtraso[2003]", "0.1"},          {"titulosAtraso[2003]", "1"},
-      {"valorAtraso[2004]", "0.2"},          {"titulosAtraso[2004]", "3"},
-      {"valorAtraso[2005]", "1000000.0"},    {"titulosAtraso[2005]", "0"},
-      {"valorAtraso[2006]", "1234.56"},      {"titulosAtraso[2006]", "7"},
+      {"valorAtraso[1017]", "189.9"},
+      {"titulosAtraso[1017]", "2"},
+      {"valorAtraso[2002]", "150.0"},
+      {"titulosAtraso[2002]", "1"},
+      {"valorAtraso[2003]", "0.1"},
+      {"titulosAtraso[2003]", "1"},
+      {"valorAtraso[2004]", "0.2"},
+      {"titulosAtraso[2004]", "3"},
+      {"valorAtraso[2005]", "1000000.0"},
+      {"titulosAtraso[2005]", "0"},
+      {"valorAtraso[2006]", "1234.56"},
+      {"titulosAtraso[2006]", "7"},
   };
   EXPECT_EQ(sent_values(trapper), expected);
   for (const TrapperRecord& record : trapper.records()) {
@@ -126,9 +134,12 @@ TEST(Collection, AnEmptyErpSendsSevenValuesWithIntegerZeroTotals) {
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(run.out.ends_with("OK\n")) << run.out;
   std::vector<std::pair<std::string, std::string>> expected = {
-      {"somaClientesAtrasoAtivo", "0"},   {"somaTitulosAtrasoAtivo", "0"},
-      {"somaValorAtrasoAtivo", "0"},      {"somaClientesAtrasoInativo", "0"},
-      {"somaTitulosAtrasoInativo", "0"},  {"somaValorAtrasoInativo", "0"},
+      {"somaClientesAtrasoAtivo", "0"},
+      {"somaTitulosAtrasoAtivo", "0"},
+      {"somaValorAtrasoAtivo", "0"},
+      {"somaClientesAtrasoInativo", "0"},
+      {"somaTitulosAtrasoInativo", "0"},
+      {"somaValorAtrasoInativo", "0"},
       {"descobertaClientes", "{\"data\": []}"},
   };
   EXPECT_EQ(sent_values(trapper), expected);

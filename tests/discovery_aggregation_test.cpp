@@ -3,20 +3,19 @@
 // (tests/fixtures/discovery/make_golden.py writes the golden files).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include "discovery/aggregation.h"
 #include "discovery/debug_report.h"
 #include "discovery/discovery_document.h"
+#include "support/time_zone.h"
 
 namespace ixc {
 namespace {
 
 std::string golden(const std::string& name) {
-  std::ifstream file(std::string(IXC_TESTS_DIR) + "/fixtures/discovery/" + name,
-                     std::ios::binary);
+  std::ifstream file(std::string(IXC_TESTS_DIR) + "/fixtures/discovery/" + name, std::ios::binary);
   std::stringstream text;
   text << file.rdbuf();
   return text.str();
@@ -114,25 +113,10 @@ TEST(Records, ContactIsNAForZabbixAndAbsentForStorage) {
   EXPECT_EQ(db[5].razaoSocial, "Açaí \U0001F347 Point\tLtda\n");
 }
 
-// Runs `body` with TZ set to `zone`, restoring the previous zone afterwards.
-template <class Body>
-void in_time_zone(const char* zone, Body body) {
-  const char* previous = std::getenv("TZ");
-  std::string saved = previous ? previous : "";
-  setenv("TZ", zone, 1);
-  tzset();
-  body();
-  if (previous) {
-    setenv("TZ", saved.c_str(), 1);
-  } else {
-    unsetenv("TZ");
-  }
-  tzset();
-}
-
 TEST(DateConversion, DatesBecomeLocalMidnightAndNullStaysNull) {
   for (const char* zone : {"America/Sao_Paulo", "Europe/Berlin", "UTC"}) {
-    in_time_zone(zone, [&] {
+    {
+      test::InZone in_zone(zone);
       std::vector<ClientRow> rows = {row(1, "A", "1", "S", "1", 1.0, 1)};
       rows[0].data_cadastro = LocalDateTime{2019, 7, 1};
       rows[0].dataVencimento = LocalDateTime{2024, 2, 29, 23, 59, 59};
@@ -146,17 +130,16 @@ TEST(DateConversion, DatesBecomeLocalMidnightAndNullStaysNull) {
       result = aggregate(rows, "h");
       EXPECT_FALSE(result.descobertaClientesDB[0].dataCadastro.has_value());
       EXPECT_FALSE(result.descobertaClientesDB[0].dataVencimento.has_value());
-    });
+    }
   }
 }
 
 TEST(DateConversion, ALocalTimeInASpringForwardGapIsResolvedByTheCLibrary) {
   // Berlin skipped 02:00-03:00 on 2024-03-31; mktime carries 02:30 forward to 03:30.
-  in_time_zone("Europe/Berlin", [] {
-    EXPECT_EQ(local_round_trip(LocalDateTime{2024, 3, 31, 2, 30, 0}),
-              (LocalDateTime{2024, 3, 31, 3, 30, 0}));
-    EXPECT_EQ(local_round_trip(LocalDateTime{2024, 10, 27, 2, 30, 0}).hour, 2);
-  });
+  test::InZone in_zone("Europe/Berlin");
+  EXPECT_EQ(local_round_trip(LocalDateTime{2024, 3, 31, 2, 30, 0}),
+            (LocalDateTime{2024, 3, 31, 3, 30, 0}));
+  EXPECT_EQ(local_round_trip(LocalDateTime{2024, 10, 27, 2, 30, 0}).hour, 2);
 }
 
 }  // namespace

@@ -56,8 +56,8 @@ TEST(VersionMode, PrintsTheBannerInEitherFormWithoutReadingOtherSettings) {
   EXPECT_EQ(short_form.out, banner);
   EXPECT_EQ(short_form.status, 0);
   // The full form's settings would fail any step that used them: the banner touches none.
-  ProgramRun full_form = run_program(
-      program_path(), {"version", "", "not-a-port", "", "", "", "", "", ""}, options);
+  ProgramRun full_form =
+      run_program(program_path(), {"version", "", "not-a-port", "", "", "", "", "", ""}, options);
   EXPECT_EQ(full_form.out, banner);
   EXPECT_EQ(full_form.err, "");
   EXPECT_EQ(full_form.status, 0);
@@ -126,11 +126,11 @@ struct SilentServer {
 TEST(RuntimeLimit, ASilentServerEndsTheRunWithTheTimeoutLineAndStatusZero) {
   // The connection completes in the kernel's backlog; the server never says a word.
   SilentServer server;
-  ProgramRun run = run_program(
-      test_build_program_path(),
-      full_arguments("descobertaClientes", "127.0.0.1", std::to_string(server.port), "127.0.0.1",
-                     "9000", "zbx"),
-      with_limit_ms(1000));
+  ProgramRun run =
+      run_program(test_build_program_path(),
+                  full_arguments("descobertaClientes", "127.0.0.1", std::to_string(server.port),
+                                 "127.0.0.1", "9000", "zbx"),
+                  with_limit_ms(1000));
   EXPECT_EQ(run.out, "Tempo limite de execução esgotado (1 s)\n");
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.status, 0);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "erp/timestamp.h"
+#include "support/time_zone.h"
 
 namespace ixc {
 namespace {
@@ -60,21 +61,12 @@ void expect_on_the_clock() {
 }
 
 TEST(TimestampReading, IsTheEpochInstantAndIgnoresTheProcessTimeZone) {
-  const char* saved = std::getenv("TZ");
-  std::string saved_tz = saved ? saved : "";
   for (const char* zone : {"UTC", "America/Sao_Paulo", "Pacific/Chatham", "Europe/London", "<-03>3",
                            "XYZ-14", "Australia/Lord_Howe"}) {
     SCOPED_TRACE(zone);
-    setenv("TZ", zone, 1);
-    tzset();
+    test::InZone in_zone(zone);
     expect_on_the_clock();
   }
-  if (saved) {
-    setenv("TZ", saved_tz.c_str(), 1);
-  } else {
-    unsetenv("TZ");
-  }
-  tzset();
 }
 
 TEST(TimestampReading, NeverDecreasesWhileTheClockRunsForward) {

@@ -12,6 +12,7 @@
 
 #include "erp/local_time.h"
 #include "tsdb/client_rows_writer.h"
+#include "support/time_zone.h"
 #include "tsdb/line_protocol.h"
 #include "tsdb/line_sender.h"
 #include "tsdb/totals_writer.h"
@@ -143,10 +144,7 @@ TEST(ClientRowLayout, FifteenFieldsInLineOrderWithTheRunTimestampInMicroseconds)
 }
 
 TEST(ClientRowLayout, DatesAreTheirInstantInTheHostZone) {
-  const char* saved = std::getenv("TZ");
-  std::string saved_tz = saved ? saved : "";
-  setenv("TZ", "America/Sao_Paulo", 1);
-  tzset();
+  test::InZone in_zone("America/Sao_Paulo");
   ClientDbRecord r = full_record();
   std::vector<Field> fields;
   LocalDates dates;
@@ -155,12 +153,6 @@ TEST(ClientRowLayout, DatesAreTheirInstantInTheHostZone) {
   // 2019-03-14 15:09:26 at UTC-3 and 2024-01-10 00:00:00 at UTC-3.
   EXPECT_NE(line.find("dataCadastro=1552586966000000t,"), std::string::npos) << line;
   EXPECT_NE(line.find("dataVencimento=1704855600000000t,"), std::string::npos) << line;
-  if (saved) {
-    setenv("TZ", saved_tz.c_str(), 1);
-  } else {
-    unsetenv("TZ");
-  }
-  tzset();
 }
 
 TEST(ClientRowLayout, NullFieldsAreLeftOutAndTheOthersKeepTheirOrder) {

@@ -8,33 +8,13 @@
 #include <string>
 
 #include "erp/local_time.h"
+#include "support/time_zone.h"
 #include "tsdb/local_dates.h"
 
 namespace ixc {
 namespace {
 
-class InZone {
- public:
-  explicit InZone(const char* zone) {
-    const char* saved = std::getenv("TZ");
-    if (saved) saved_ = saved;
-    had_ = saved != nullptr;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~InZone() {
-    if (had_) {
-      setenv("TZ", saved_.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-
- private:
-  std::string saved_;
-  bool had_ = false;
-};
+using test::InZone;
 
 // The instant of epoch_seconds(), or - for a time of a repeated fall-back hour, where mktime()
 // itself picks either instant depending on its previous call - the other instant that shows it.

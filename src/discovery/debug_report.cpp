@@ -100,16 +100,15 @@ std::string render_debug_report(const std::vector<ClientZbxRecord>& descobertaCl
 
   append_heading(out, kActiveHeading);
   append_total(out, "Total de clientes ativos em atraso:", totals.somaClientesAtrasoAtivo);
-  append_total(out, "Total de títulos em atraso dos clientes ativos:",
-               totals.somaTitulosAtrasoAtivo);
+  append_total(out,
+               "Total de títulos em atraso dos clientes ativos:", totals.somaTitulosAtrasoAtivo);
   append_total(out, "Valor total em dívida dos clientes ativos:", totals.somaValorAtrasoAtivo);
 
   append_heading(out, kInactiveHeading);
   append_total(out, "Total de clientes inativos em atraso:", totals.somaClientesAtrasoInativo);
-  append_total(out, "Total de títulos em atraso dos clientes inativos:",
-               totals.somaTitulosAtrasoInativo);
-  append_total(out, "Valor total em dívida dos clientes inativos:",
-               totals.somaValorAtrasoInativo);
+  append_total(
+      out, "Total de títulos em atraso dos clientes inativos:", totals.somaTitulosAtrasoInativo);
+  append_total(out, "Valor total em dívida dos clientes inativos:", totals.somaValorAtrasoInativo);
   return out;
 }
 

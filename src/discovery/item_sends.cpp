@@ -29,8 +29,7 @@ void send_totals(const std::string& zabbix_server, const std::string& zabbix_hos
 
 void send_discovery_document(const std::string& zabbix_server, const std::string& zabbix_host,
                              const std::string& descobertaClientesJson) {
-  kestrelkit::send_zabbix(zabbix_server, zabbix_host, "descobertaClientes",
-                          descobertaClientesJson);
+  kestrelkit::send_zabbix(zabbix_server, zabbix_host, "descobertaClientes", descobertaClientesJson);
 }
 
 void send_customer_items(const std::string& zabbix_server, const std::string& zabbix_host,

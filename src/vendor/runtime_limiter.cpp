@@ -83,7 +83,8 @@ int poll_timeout_ms(std::chrono::milliseconds cap) {
 
 std::string timeout_text() {
   auto ms = open_limit.count();
-  std::string amount = ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+  std::string amount =
+      ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
   return "Tempo limite de execução esgotado (" + amount + ")";
 }
 

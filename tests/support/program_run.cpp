@@ -77,16 +77,14 @@ ProgramRun run_program(const std::string& path, const std::vector<std::string>& 
 
 std::string program_path() { return std::string(IXC_BIN_DIR) + "/ixc-atraso"; }
 
-std::string test_build_program_path() {
-  return std::string(IXC_BIN_DIR) + "/ixc-atraso-test";
-}
+std::string test_build_program_path() { return std::string(IXC_BIN_DIR) + "/ixc-atraso-test"; }
 
 std::vector<std::string> full_arguments(const std::string& mode, const std::string& db_host,
                                         const std::string& db_port, const std::string& quest_db_ip,
                                         const std::string& quest_db_port,
                                         const std::string& zabbix_host) {
-  return {mode,        db_host,       db_port,    "ixc_leitura", "senhaSecreta#1", "ixcprovedor",
-          quest_db_ip, quest_db_port, zabbix_host};
+  return {mode,          db_host,     db_port,       "ixc_leitura", "senhaSecreta#1",
+          "ixcprovedor", quest_db_ip, quest_db_port, zabbix_host};
 }
 
 }  // namespace ixc::test
