@@ -1,0 +1,70 @@
+# The Debian package: the program (installed by src/), its manual page, and the Zabbix template
+# and the scheduling examples as documentation. Built with `cpack -G DEB` (scripts/package).
+include(GNUInstallDirs)
+
+set(IXC_PACKAGE_MAINTAINER "Kestrel <suporte@kestrel.example>"
+    CACHE STRING "Maintainer field of the Debian package (name <e-mail>)")
+
+# The banner's version is the package's version, so that `ixc-atraso version` and dpkg agree.
+file(STRINGS ${CMAKE_SOURCE_DIR}/src/app/console.h ixc_version_line
+     REGEX "VERSION = \"[0-9.]+\"")
+if(NOT ixc_version_line MATCHES "\"([0-9.]+)\"")
+  message(FATAL_ERROR "packaging: no VERSION = \"x.y.z\" in src/app/console.h")
+endif()
+set(IXC_VERSION ${CMAKE_MATCH_1})
+string(REPLACE "." ";" ixc_version_parts ${IXC_VERSION})
+list(APPEND ixc_version_parts 0 0)
+list(GET ixc_version_parts 0 CPACK_PACKAGE_VERSION_MAJOR)
+list(GET ixc_version_parts 1 CPACK_PACKAGE_VERSION_MINOR)
+list(GET ixc_version_parts 2 CPACK_PACKAGE_VERSION_PATCH)
+
+# Debian keeps manual pages compressed; -n leaves the name and time out, so that two builds of
+# the same page give the same package.
+set(ixc_man_source ${CMAKE_SOURCE_DIR}/deploy/man/ixc-atraso.1)
+set(ixc_man_gz ${CMAKE_BINARY_DIR}/deploy/ixc-atraso.1.gz)
+add_custom_command(
+  OUTPUT ${ixc_man_gz}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/deploy
+  COMMAND sh -c "gzip -9 -n -c '${ixc_man_source}' > '${ixc_man_gz}'"
+  DEPENDS ${ixc_man_source}
+  COMMENT "Compressing the manual page"
+  VERBATIM)
+add_custom_target(ixc_manual_page ALL DEPENDS ${ixc_man_gz})
+
+set(ixc_doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/ixc-atraso)
+install(FILES ${ixc_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_SOURCE_DIR}/deploy/zabbix/ixc_atraso_template.yaml DESTINATION ${ixc_doc}/zabbix)
+install(FILES ${CMAKE_SOURCE_DIR}/deploy/cron/ixc-atraso DESTINATION ${ixc_doc}/cron)
+install(FILES
+  ${CMAKE_SOURCE_DIR}/deploy/systemd/ixc-atraso.service
+  ${CMAKE_SOURCE_DIR}/deploy/systemd/ixc-atraso.timer
+  ${CMAKE_SOURCE_DIR}/deploy/systemd/ixc-atraso.conf
+  DESTINATION ${ixc_doc}/systemd)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME ixc-atraso)
+set(CPACK_PACKAGE_VERSION ${IXC_VERSION})
+set(CPACK_PACKAGE_VENDOR Kestrel)
+set(CPACK_PACKAGE_CONTACT ${IXC_PACKAGE_MAINTAINER})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "coleta a inadimplência dos clientes do ERP IXC para o Zabbix e o QuestDB")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "Lê do banco MySQL/MariaDB do ERP IXC os clientes com títulos vencidos em aberto, envia ao\n"
+  "Zabbix os totais, a descoberta de clientes e os valores de cada cliente, e guarda as linhas\n"
+  "no QuestDB. Traz o template do Zabbix 6.0 e exemplos para cron e systemd.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# dpkg-shlibdeps names the exact libraries the binary links (libmariadb3, libcurl4, libc6, ...)
+# with their minimum versions; the fixed list is for a machine without it (no dpkg-dev).
+find_program(IXC_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(IXC_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libmariadb3, libcurl4")
+endif()
+
+include(CPack)
