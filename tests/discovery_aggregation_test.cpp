@@ -134,6 +134,26 @@ TEST(DateConversion, DatesBecomeLocalMidnightAndNullStaysNull) {
   }
 }
 
+TEST(DateConversion, DatesThatDifferInOneFieldStayApartInOnePass) {
+  // A pass converts each distinct date-time once: equal ones share it, none borrows another's.
+  test::InZone in_zone("America/Sao_Paulo");
+  std::vector<LocalDateTime> dates = {{2019, 7, 1, 10, 20, 30}, {2020, 7, 1, 10, 20, 30},
+                                      {2019, 8, 1, 10, 20, 30}, {2019, 7, 2, 10, 20, 30},
+                                      {2019, 7, 1, 11, 20, 30}, {2019, 7, 1, 10, 21, 30},
+                                      {2019, 7, 1, 10, 20, 31}, {2019, 7, 1, 10, 20, 30}};
+  std::vector<ClientRow> rows;
+  for (std::size_t i = 0; i < dates.size(); ++i) {
+    rows.push_back(row(static_cast<int>(i), "A", "1", "S", "1", 1.0, 1));
+    rows.back().data_cadastro = dates[i];
+    rows.back().dataVencimento = dates[dates.size() - 1 - i];
+  }
+  Aggregation result = aggregate(rows, "h");
+  for (std::size_t i = 0; i < dates.size(); ++i) {
+    EXPECT_EQ(result.descobertaClientesDB[i].dataCadastro, dates[i]) << i;
+    EXPECT_EQ(result.descobertaClientesDB[i].dataVencimento, dates[dates.size() - 1 - i]) << i;
+  }
+}
+
 TEST(DateConversion, ALocalTimeInASpringForwardGapIsResolvedByTheCLibrary) {
   // Berlin skipped 02:00-03:00 on 2024-03-31; mktime carries 02:30 forward to 03:30.
   test::InZone in_zone("Europe/Berlin");

@@ -1,5 +1,7 @@
 #include "discovery/aggregation.h"
 
+#include <map>
+#include <tuple>
 #include <utility>
 
 #include "erp/local_time.h"
@@ -18,10 +20,24 @@ void add_amount(Amount& total, double value) {
   }
 }
 
-std::optional<LocalDateTime> converted_date(const std::optional<LocalDateTime>& value) {
-  if (!value) return std::nullopt;
-  return local_round_trip(*value);
-}
+// With TZ unset, every mktime() re-reads the state of the zone file (a stat() per call), and a
+// pass converts two dates per customer, yet holds only a few thousand distinct ones: each
+// distinct date-time is converted once per pass. A time in a repeated hour maps back to itself
+// whichever instant mktime() picks; one in a skipped hour keeps the first answer it got.
+class RoundTrips {
+ public:
+  std::optional<LocalDateTime> operator()(const std::optional<LocalDateTime>& value) {
+    if (!value) return std::nullopt;
+    const LocalDateTime& t = *value;
+    auto [slot, added] =
+        done_.try_emplace(std::tuple(t.year, t.month, t.day, t.hour, t.minute, t.second));
+    if (added) slot->second = local_round_trip(t);
+    return slot->second;
+  }
+
+ private:
+  std::map<std::tuple<int, int, int, int, int, int>, LocalDateTime> done_;
+};
 
 bool missing(const std::optional<std::string>& text) { return !text || text->empty(); }
 
@@ -41,6 +57,7 @@ Aggregation aggregate(std::vector<ClientRow> dadosCliente, const std::string& za
   result.descobertaClientesZbx.reserve(dadosCliente.size());
   result.descobertaClientesDB.reserve(dadosCliente.size());
   OverdueTotals& totals = result.totals;
+  RoundTrips converted_date;
 
   for (ClientRow& row : dadosCliente) {
     bool no_contact = missing(row.contatoCliente);

@@ -5,6 +5,8 @@
 #include <optional>
 #include <utility>
 
+#include "text/excerpt.h"
+
 namespace ixc {
 namespace {
 
@@ -86,10 +88,8 @@ std::string refusal_text(const HttpReply& reply) {
   std::string text = "HTTP status " + std::to_string(reply.status);
   std::string_view body(reply.body);
   while (!body.empty() && (body.back() == '\n' || body.back() == '\r')) body.remove_suffix(1);
-  if (!body.empty()) {
-    text += ": " + std::string(body.substr(0, kShownBodyBytes));
-    if (body.size() > kShownBodyBytes) text += "...";
-  }
+  // A proxy's page may span lines; the "Erro: " line must not.
+  if (!body.empty()) text += ": " + one_line_excerpt(body, kShownBodyBytes);
   return text;
 }
 

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "app/console.h"
+#include "text/excerpt.h"
 #include "text/python_repr.h"
 #include "tsdb/endpoints.h"
 #include "tsdb/http_exchange.h"
@@ -18,28 +19,6 @@ std::string url_encoded(CURL* handle, const std::string& text) {
       curl_easy_escape(handle, text.data(), static_cast<int>(text.size())), curl_free);
   if (!encoded) throw std::bad_alloc();
   return encoded.get();
-}
-
-// The start of a body for an error text, with control bytes shown as escapes so that the
-// text stays on one line.
-std::string body_start(const std::string& body) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string shown;
-  for (std::size_t i = 0; i < body.size() && i < kShownBodyBytes; ++i) {
-    auto byte = static_cast<unsigned char>(body[i]);
-    if (byte >= 0x20 && byte != 0x7f) {
-      shown.push_back(body[i]);
-    } else if (byte == '\r') {
-      shown.append("\\r");
-    } else if (byte == '\n') {
-      shown.append("\\n");
-    } else {
-      shown.append("\\x").push_back(kHex[byte >> 4]);
-      shown.push_back(kHex[byte & 0x0f]);
-    }
-  }
-  if (body.size() > kShownBodyBytes) shown.append("...");
-  return shown;
 }
 
 }  // namespace
@@ -64,7 +43,7 @@ std::optional<nlohmann::ordered_json> run_query(const std::string& sql_query) {
     return nlohmann::ordered_json::parse(reply.body);
   } catch (const nlohmann::json::parse_error&) {
     throw QueryError("resposta do QuestDB que não é JSON: " + endpoint + " (HTTP " +
-                     std::to_string(reply.status) + "): \"" + body_start(reply.body) + "\"");
+                     std::to_string(reply.status) + "): \"" + one_line_excerpt(reply.body, kShownBodyBytes) + "\"");
   }
 }
 

@@ -7,6 +7,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "text/excerpt.h"
 #include "text/float_repr.h"
 #include "vendor/runtime_limiter.h"
 #include "vendor/tcp_client.h"
@@ -130,21 +131,24 @@ std::size_t check_header(std::string_view reply, const std::string& where) {
   return kHeaderSize + length;
 }
 
-std::string read_reply_body(TcpConnection& connection, const std::string& where) {
+SendError short_reply(const std::string& where, std::size_t have, std::size_t expected) {
+  if (have == 0) return SendError(where + ": conexão fechada sem resposta");
+  return SendError(where + ": resposta incompleta (" + std::to_string(have) + " de " +
+                   std::to_string(expected) + " bytes antes do fechamento)");
+}
+
+// Reads until the frame that the header announces is complete.
+std::string receive_reply(TcpConnection& connection, const std::string& where) {
   std::string reply;
   std::size_t expected = kHeaderSize;
   char buffer[4096];
   while (reply.size() < expected) {
     std::size_t received = tcp_receive(connection, buffer, sizeof buffer);
-    if (received == 0) {
-      if (reply.empty()) throw SendError(where + ": conexão fechada sem resposta");
-      throw SendError(where + ": resposta incompleta (" + std::to_string(reply.size()) + " de " +
-                      std::to_string(expected) + " bytes antes do fechamento)");
-    }
+    if (received == 0) throw short_reply(where, reply.size(), expected);
     reply.append(buffer, received);
     if (expected == kHeaderSize) expected = check_header(reply, where);
   }
-  return reply.substr(kHeaderSize, expected - kHeaderSize);
+  return reply;
 }
 
 // The count after `label` in an info text such as "processed: 1; failed: 0; total: 1; ...".
@@ -157,12 +161,13 @@ int count_in(std::string_view info, std::string_view label) {
   return count;
 }
 
-SenderReply parse_reply(const std::string& body, const std::string& where) {
+SenderReply parse_reply(std::string_view body, const std::string& where) {
   auto json = nlohmann::json::parse(body, nullptr, false);
   if (json.is_discarded() || !json.is_object() || !json.contains("response") ||
       !json["response"].is_string()) {
-    throw SendError(where +
-                    ": resposta sem \"response\" do protocolo Zabbix: " + body.substr(0, 200));
+    // The body is the peer's, whatever it holds: the diagnostic stays one line.
+    throw SendError(where + ": resposta sem \"response\" do protocolo Zabbix: " +
+                    ixc::one_line_excerpt(body, 200));
   }
   SenderReply reply;
   reply.response = json["response"].get<std::string>();
@@ -221,6 +226,12 @@ ZabbixAddress parse_zabbix_server(std::string_view text) {
   return address;
 }
 
+SenderReply parse_sender_reply(std::string_view received, const std::string& where) {
+  std::size_t expected = check_header(received, where);
+  if (received.size() < expected) throw short_reply(where, received.size(), expected);
+  return parse_reply(received.substr(kHeaderSize, expected - kHeaderSize), where);
+}
+
 SenderReply send_zabbix(std::string_view zabbix_server, std::string_view zabbix_host,
                         std::string_view key, const ItemValue& value) {
   // A limit that was spent and swallowed higher up must not let one more value through.
@@ -231,9 +242,9 @@ SenderReply send_zabbix(std::string_view zabbix_server, std::string_view zabbix_
   try {
     TcpConnection connection = tcp_connect(address.host, address.port);
     tcp_send_all(connection, request);
-    std::string body = read_reply_body(connection, where);
+    std::string reply = receive_reply(connection, where);
     tcp_close(connection);
-    return parse_reply(body, where);
+    return parse_sender_reply(reply, where);
   } catch (const TcpError& error) {
     throw SendError("Zabbix " + std::string(error.what()));
   }

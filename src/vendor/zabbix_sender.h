@@ -41,6 +41,11 @@ struct ZabbixAddress {
 /// Raises SendError naming the text when it is none of those.
 ZabbixAddress parse_zabbix_server(std::string_view zabbix_server);
 
+/// Reads one whole reply as it arrived, header included; bytes after the frame that the header
+/// announces are not looked at. Raises SendError, whose text starts with `where` and stays on
+/// one line, when the bytes are not a complete reply of the protocol with a "response" text.
+SenderReply parse_sender_reply(std::string_view received, const std::string& where);
+
 /// Delivers `value` under `key` for the Zabbix host `zabbix_host`.
 SenderReply send_zabbix(std::string_view zabbix_server, std::string_view zabbix_host,
                         std::string_view key, const ItemValue& value);

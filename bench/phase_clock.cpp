@@ -1,0 +1,159 @@
+// A preload library (LD_PRELOAD) that times the phases of one collection run from outside the
+// program: it notes when the program connects to the ERP, closes that connection, opens its
+// first and last Zabbix connection (and the two around the discovery document), its first
+// QuestDB connection, and when the first
+// line-protocol request got its answer. The shipped program carries no timing code of its own.
+//
+// Read from the environment:
+//   IXC_PHASES_OUT       file that receives key=value lines (nanoseconds since the library loaded)
+//   IXC_PHASES_DB_PORT, IXC_PHASES_ZABBIX_PORT, IXC_PHASES_EXEC_PORT, IXC_PHASES_ILP_PORT
+//   IXC_PHASES_CAPTURE   optional: file that receives the body of the first line-protocol request
+//
+// Each hook costs a clock read and a comparison; the program is single-threaded, so plain
+// globals do.
+#include <dlfcn.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <time.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+using ConnectFn = int (*)(int, const sockaddr*, socklen_t);
+using CloseFn = int (*)(int);
+using SendFn = ssize_t (*)(int, const void*, size_t, int);
+using RecvFn = ssize_t (*)(int, void*, size_t, int);
+
+ConnectFn real_connect;
+CloseFn real_close;
+SendFn real_send;
+RecvFn real_recv;
+
+int db_port, zabbix_port, exec_port, ilp_port;
+int db_fd = -1, ilp_fd = -1;
+bool ilp_done = false;
+std::int64_t loaded, db_connect, db_close, zabbix_first, zabbix_last, questdb_first, ilp_connect,
+    ilp_answered;
+// The discovery document is the seventh value, after the six totals: its connection and the next.
+std::int64_t document_sent, document_answered;
+long zabbix_connects = 0;
+const char* capture_path = nullptr;
+std::string captured;
+
+std::int64_t now() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+int env_port(const char* name) {
+  const char* text = std::getenv(name);
+  return text ? std::atoi(text) : -1;
+}
+
+int port_of(const sockaddr* address) {
+  if (address->sa_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in*>(address)->sin_port);
+  if (address->sa_family == AF_INET6) {
+    return ntohs(reinterpret_cast<const sockaddr_in6*>(address)->sin6_port);
+  }
+  return -1;
+}
+
+void note_once(std::int64_t& slot) {
+  if (slot == 0) slot = now();
+}
+
+__attribute__((constructor)) void start() {
+  real_connect = reinterpret_cast<ConnectFn>(dlsym(RTLD_NEXT, "connect"));
+  real_close = reinterpret_cast<CloseFn>(dlsym(RTLD_NEXT, "close"));
+  real_send = reinterpret_cast<SendFn>(dlsym(RTLD_NEXT, "send"));
+  real_recv = reinterpret_cast<RecvFn>(dlsym(RTLD_NEXT, "recv"));
+  db_port = env_port("IXC_PHASES_DB_PORT");
+  zabbix_port = env_port("IXC_PHASES_ZABBIX_PORT");
+  exec_port = env_port("IXC_PHASES_EXEC_PORT");
+  ilp_port = env_port("IXC_PHASES_ILP_PORT");
+  capture_path = std::getenv("IXC_PHASES_CAPTURE");
+  loaded = now();
+}
+
+__attribute__((destructor)) void finish() {
+  std::int64_t ended = now();
+  const char* path = std::getenv("IXC_PHASES_OUT");
+  if (std::FILE* out = path ? std::fopen(path, "w") : nullptr) {
+    auto line = [&](const char* key, std::int64_t at) {
+      std::fprintf(out, "%s=%lld\n", key, static_cast<long long>(at ? at - loaded : -1));
+    };
+    line("db_connect", db_connect);
+    line("db_close", db_close);
+    line("zabbix_first", zabbix_first);
+    line("zabbix_last", zabbix_last);
+    line("document_sent", document_sent);
+    line("document_answered", document_answered);
+    line("questdb_first", questdb_first);
+    line("ilp_connect", ilp_connect);
+    line("ilp_answered", ilp_answered);
+    line("exit", ended);
+    std::fprintf(out, "zabbix_connects=%ld\n", zabbix_connects);
+    std::fclose(out);
+  }
+  if (capture_path && !captured.empty()) {
+    std::size_t body = captured.find("\r\n\r\n");
+    if (std::FILE* out = body != std::string::npos ? std::fopen(capture_path, "w") : nullptr) {
+      std::fwrite(captured.data() + body + 4, 1, captured.size() - body - 4, out);
+      std::fclose(out);
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int connect(int fd, const sockaddr* address, socklen_t length) {
+  int port = port_of(address);
+  if (port == db_port && db_fd < 0) {
+    note_once(db_connect);
+    db_fd = fd;
+  } else if (port == zabbix_port) {
+    note_once(zabbix_first);
+    zabbix_last = now();
+    ++zabbix_connects;
+    if (zabbix_connects == 7) document_sent = zabbix_last;
+    if (zabbix_connects == 8) document_answered = zabbix_last;
+  } else if (port == exec_port || port == ilp_port) {
+    note_once(questdb_first);
+    if (port == ilp_port && ilp_fd < 0 && !ilp_done) {
+      ilp_connect = now();
+      ilp_fd = fd;
+    }
+  }
+  return real_connect(fd, address, length);
+}
+
+extern "C" int close(int fd) {
+  if (fd == db_fd) {
+    note_once(db_close);
+    db_fd = -2;  // a later descriptor with the same number is not the ERP's
+  }
+  if (fd == ilp_fd) {
+    ilp_fd = -1;
+    ilp_done = true;
+  }
+  return real_close(fd);
+}
+
+extern "C" ssize_t send(int fd, const void* data, size_t size, int flags) {
+  ssize_t sent = real_send(fd, data, size, flags);
+  if (capture_path && fd == ilp_fd && sent > 0) {
+    captured.append(static_cast<const char*>(data), static_cast<std::size_t>(sent));
+  }
+  return sent;
+}
+
+extern "C" ssize_t recv(int fd, void* data, size_t size, int flags) {
+  ssize_t received = real_recv(fd, data, size, flags);
+  if (fd == ilp_fd && received > 0) ilp_answered = now();
+  return received;
+}

@@ -1,0 +1,495 @@
+// Whole runs of the real program against servers that fail in every way an operator meets:
+// for the ERP's MariaDB, the Zabbix trapper, QuestDB's /exec and QuestDB's /write, each of
+// refused, accepting and never answering, answering byte by byte too slowly, dropping the
+// connection mid-reply and answering garbage. Each cell pins the console lines, the stream
+// they go to and the exit status, that the run ends within the limit plus a second, and that
+// neither password shows anywhere.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/console.h"
+#include "support/fake_mariadb.h"
+#include "support/mariadb_server.h"
+#include "support/program_run.h"
+#include "support/questdb_standin.h"
+#include "support/trapper_standin.h"
+#include "tsdb/endpoints.h"
+
+namespace ixc::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kQuestAddress = "127.0.0.51";
+constexpr int kLimitMs = 1500;
+const std::string kTimeout = "Tempo limite de execução esgotado (1500 ms)";
+// What the QuestDB passwords would look like in an Authorization header.
+const std::string kQuestCredentials64 = "a2VzdHJlbDpvYnNlcnZhclFa";  // kestrel:observarQZ
+
+std::string yellow(const std::string& text) {
+  return std::string(YELLOW) + text + std::string(RESET);
+}
+const std::string kClientsMissing = yellow("Tabela ixcClientes não encontrada, criando tabela!");
+const std::string kTotalsMissing = yellow("Tabela ixcClientesSoma não encontrada, criando tabela!");
+const std::vector<std::string> kStored = {kClientsMissing, "{'ddl': 'OK'}", kTotalsMissing, "OK"};
+
+// A port on 127.0.0.1 where nothing listens.
+std::uint16_t closed_port() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+enum class Erp { Real, Refused, Silent, HalfGreeting, Garbage, Slow, Trickle, CutReply };
+
+struct Cell {
+  const char* service;
+  const char* fault;
+  Erp erp = Erp::Real;
+  const char* zabbix = "none";  // a trapper stand-in fault, or "refused"
+  const char* exec = "";        // a QuestDB stand-in /exec fault, "refused", or "address:" and the
+                                // text given as quest_db_ip
+  const char* write = "";       // a QuestDB stand-in /write fault, "refused", or "port:" and the
+                                // text given as quest_db_port
+  // Expected lines; "{erp}", "{zabbix}" and "{quest}" stand for the servers' addresses and
+  // "…" for any text, which is left to the client libraries.
+  std::vector<std::string> out;
+  std::vector<std::string> err;
+  int status = 0;
+};
+
+std::vector<Cell> matrix() {
+  const std::string exec_url = "Error: http://{quest}:9000/exec: ";
+  const std::string ingest = "Erro: Could not flush buffer: ";
+  std::vector<std::string> exec_failed_all = {exec_url + "…", exec_url + "…", kClientsMissing,
+                                              exec_url + "…", "None",         exec_url + "…"};
+  const std::string no_listing =
+      "ixc-atraso: a listagem de colunas de ixcClientes não trouxe resposta do QuestDB";
+  std::vector<std::string> stored_with_errors = {kClientsMissing, "{'ddl': 'OK'}", kTotalsMissing,
+                                                 "OK"};
+  return {
+      {"MariaDB",
+       "refused",
+       Erp::Refused,
+       "none",
+       "",
+       "",
+       {},
+       {"ixc-atraso: MariaDB {erp}: Can't connect to server on '127.0.0.1' (111)"},
+       1},
+      {"MariaDB", "never answers", Erp::Silent, "none", "", "", {kTimeout}, {}, 0},
+      {"MariaDB", "byte by byte, too slowly", Erp::Slow, "none", "", "", {kTimeout}, {}, 0},
+      {"MariaDB", "byte by byte, in time", Erp::Trickle, "none", "", "", kStored, {}, 0},
+      {"MariaDB",
+       "drops in the greeting",
+       Erp::HalfGreeting,
+       "none",
+       "",
+       "",
+       {},
+       {"ixc-atraso: MariaDB {erp}: Lost connection to server at 'handshake: reading initial "
+        "communication packet', system error: …"},
+       1},
+      {"MariaDB",
+       "drops in the reply",
+       Erp::CutReply,
+       "none",
+       "",
+       "",
+       {},
+       {"ixc-atraso: MariaDB {erp}: Lost connection to server during query"},
+       1},
+      {"MariaDB", "garbage", Erp::Garbage, "none", "", "", {}, {"ixc-atraso: MariaDB {erp}: …"}, 1},
+
+      {"Zabbix",
+       "refused",
+       Erp::Real,
+       "refused",
+       "",
+       "",
+       {},
+       {"ixc-atraso: Zabbix {zabbix}: conexão recusada"},
+       1},
+      {"Zabbix", "never answers", Erp::Real, "silent", "", "", {kTimeout}, {}, 0},
+      {"Zabbix", "byte by byte, too slowly", Erp::Real, "slow", "", "", {kTimeout}, {}, 0},
+      {"Zabbix",
+       "drops without a reply",
+       Erp::Real,
+       "close",
+       "",
+       "",
+       {},
+       {"ixc-atraso: Zabbix {zabbix}: conexão fechada sem resposta"},
+       1},
+      {"Zabbix",
+       "drops mid-reply",
+       Erp::Real,
+       "truncated",
+       "",
+       "",
+       {},
+       {"ixc-atraso: Zabbix {zabbix}: resposta incompleta (…)"},
+       1},
+      {"Zabbix",
+       "resets",
+       Erp::Real,
+       "reset",
+       "",
+       "",
+       {},
+       {"ixc-atraso: Zabbix {zabbix}: falha ao receber: conexão redefinida pelo servidor"},
+       1},
+      {"Zabbix",
+       "garbage",
+       Erp::Real,
+       "garbage",
+       "",
+       "",
+       {},
+       {"ixc-atraso: Zabbix {zabbix}: resposta fora do protocolo Zabbix (começa com 48 54 54 50 "
+        "2f 31 2e 31)"},
+       1},
+
+      {"QuestDB /exec",
+       "refused",
+       Erp::Real,
+       "none",
+       "refused",
+       "",
+       exec_failed_all,
+       {no_listing},
+       1},
+      {"QuestDB /exec", "never answers", Erp::Real, "none", "hang", "", {kTimeout}, {}, 0},
+      {"QuestDB /exec",
+       "byte by byte, too slowly",
+       Erp::Real,
+       "none",
+       "slow",
+       "",
+       {kTimeout},
+       {},
+       0},
+      {"QuestDB /exec",
+       "drops mid-reply",
+       Erp::Real,
+       "none",
+       "drop",
+       "",
+       exec_failed_all,
+       {no_listing},
+       1},
+      {"QuestDB /exec",
+       "garbage",
+       Erp::Real,
+       "none",
+       "garbage",
+       "",
+       {},
+       {"ixc-atraso: resposta do QuestDB que não é JSON: http://{quest}:9000/exec (HTTP 200): "
+        "\"<html><head><title>Gateway</title></head><body><h1>It works!</h1></body></html>\\n\""},
+       1},
+      {"QuestDB /exec",
+       "not HTTP",
+       Erp::Real,
+       "none",
+       "badhttp",
+       "",
+       exec_failed_all,
+       {no_listing},
+       1},
+      {"QuestDB /exec",
+       "address that is no URL host",
+       Erp::Real,
+       "none",
+       "address:{quest} x",
+       "",
+       exec_failed_all,
+       {no_listing},
+       1},
+      {"QuestDB /exec",
+       "refuses every statement",
+       Erp::Real,
+       "none",
+       "reject",
+       "",
+       {kClientsMissing,
+        "{'query': \"CREATE TABLE 'ixcClientes' (…\", 'error': 'rejected by --exec-fault "
+        "reject', 'position': 0}"},
+       {"ixc-atraso: a listagem de colunas de ixcClientes veio sem dataset: {'query': 'SHOW "
+        "COLUMNS FROM ixcClientes', 'error': 'rejected by --exec-fault reject', 'position': 0}"},
+       1},
+
+      {"QuestDB /write",
+       "refused",
+       Erp::Real,
+       "none",
+       "",
+       "refused",
+       stored_with_errors,
+       {ingest + "http://{quest}:{ingest}/write: …", ingest + "http://{quest}:{ingest}/write: …"},
+       0},
+      {"QuestDB /write",
+       "never answers",
+       Erp::Real,
+       "none",
+       "",
+       "hang",
+       {kClientsMissing, "{'ddl': 'OK'}", kTimeout},
+       {},
+       0},
+      {"QuestDB /write",
+       "byte by byte, too slowly",
+       Erp::Real,
+       "none",
+       "",
+       "slow",
+       {kClientsMissing, "{'ddl': 'OK'}", kTimeout},
+       {},
+       0},
+      {"QuestDB /write",
+       "drops mid-reply",
+       Erp::Real,
+       "none",
+       "",
+       "drop",
+       stored_with_errors,
+       {ingest + "http://{quest}:{ingest}/write: …", ingest + "http://{quest}:{ingest}/write: …"},
+       0},
+      {"QuestDB /write",
+       "garbage",
+       Erp::Real,
+       "none",
+       "",
+       "garbage",
+       stored_with_errors,
+       {ingest + "HTTP status 200: <html>…</html>", ingest + "HTTP status 200: <html>…</html>"},
+       0},
+      {"QuestDB /write",
+       "not HTTP",
+       Erp::Real,
+       "none",
+       "",
+       "badhttp",
+       stored_with_errors,
+       {ingest + "http://{quest}:{ingest}/write: …", ingest + "http://{quest}:{ingest}/write: …"},
+       0},
+      {"QuestDB /write",
+       "port not a number",
+       Erp::Real,
+       "none",
+       "",
+       "port:abc",
+       stored_with_errors,
+       {"Erro: Bad sender configuration string: addr \"{quest}:abc\" has a bad port \"abc\"",
+        "Erro: Bad sender configuration string: addr \"{quest}:abc\" has a bad port \"abc\""},
+       0},
+      {"QuestDB /write",
+       "port carrying entries",
+       Erp::Real,
+       "none",
+       "",
+       "port:9000;password=x",
+       stored_with_errors,
+       {"Erro: Bad sender configuration string: key \"password\" given twice",
+        "Erro: Bad sender configuration string: key \"password\" given twice"},
+       0},
+      {"QuestDB /write",
+       "refuses the rows",
+       Erp::Real,
+       "none",
+       "",
+       "reject",
+       stored_with_errors,
+       {ingest + "failed to parse line protocol:errors encountered on line(s):",
+        "error in line 1: rejected by --write-fault reject",
+        ingest + "failed to parse line protocol:errors encountered on line(s):",
+        "error in line 1: rejected by --write-fault reject"},
+       0},
+  };
+}
+
+// The servers of one cell, up for the length of its run.
+struct Scene {
+  ErpParameters erp;
+  std::string erp_peer;
+  std::string zabbix;
+  std::string quest_ip = kQuestAddress;
+  std::string ingest_port = "9000";
+  std::unique_ptr<FakeMariaDb> fake;
+  std::unique_ptr<TrapperStandin> trapper;
+  std::unique_ptr<QuestDbStandin> questdb;
+
+  explicit Scene(const Cell& cell) {
+    erp = erp_database_once();
+    std::uint16_t real_port = static_cast<std::uint16_t>(std::stoi(erp.port));
+    auto fake_mode = [&]() -> std::optional<FakeMariaDbOptions> {
+      switch (cell.erp) {
+        case Erp::Silent:
+          return FakeMariaDbOptions{FakeMode::Silent};
+        case Erp::HalfGreeting:
+          return FakeMariaDbOptions{FakeMode::HalfGreeting};
+        case Erp::Garbage:
+          return FakeMariaDbOptions{FakeMode::Garbage};
+        case Erp::Slow:
+          return FakeMariaDbOptions{FakeMode::Trickle, real_port, 20ms};
+        case Erp::Trickle:
+          return FakeMariaDbOptions{FakeMode::Trickle, real_port, 0ms};
+        case Erp::CutReply:
+          return FakeMariaDbOptions{FakeMode::CutReply, real_port};
+        default:
+          return std::nullopt;
+      }
+    }();
+    if (fake_mode) {
+      fake = std::make_unique<FakeMariaDb>(*fake_mode);
+      erp.port = std::to_string(fake->port());
+    } else if (cell.erp == Erp::Refused) {
+      erp.port = std::to_string(closed_port());
+    }
+    erp_peer = erp.host + ":" + erp.port;
+
+    if (std::string(cell.zabbix) == "refused") {
+      zabbix = "127.0.0.1:" + std::to_string(closed_port());
+    } else {
+      trapper =
+          std::make_unique<TrapperStandin>(TrapperOptions{.fault = cell.zabbix, .slow_ms = 50});
+      zabbix = trapper->address();
+    }
+
+    QuestDbStandinOptions quest;
+    quest.address = kQuestAddress;
+    std::string exec = cell.exec, write = cell.write;
+    if (exec.starts_with("address:")) {
+      quest_ip = expand(exec.substr(8));
+      exec.clear();
+    }
+    if (write.starts_with("port:")) {
+      ingest_port = write.substr(5);
+      write.clear();
+    }
+    if (exec == "refused") {
+      quest.ports = {0};  // the ingestion port only: nothing on 9000
+    } else if (write == "refused") {
+      ingest_port = std::to_string(closed_port());
+    }
+    if (!exec.empty() && exec != "refused") quest.extra_arguments = {"--exec-fault", exec};
+    if (!write.empty() && write != "refused") {
+      quest.extra_arguments.insert(quest.extra_arguments.end(), {"--write-fault", write});
+    }
+    questdb = std::make_unique<QuestDbStandin>(quest);
+    if (exec == "refused") ingest_port = std::to_string(questdb->ports[0]);
+  }
+
+  static ErpParameters erp_database_once() {
+    static ErpParameters erp = erp_database(
+        "matriz_falhas", std::string(IXC_TESTS_DIR) + "/fixtures/collection/customers.sql");
+    return erp;
+  }
+
+  ProgramRun run() const {
+    ProgramOptions options;
+    options.environment = {"IXC_TEST_LIMIT_MS=" + std::to_string(kLimitMs),
+                           "IXC_TEST_ZABBIX_SERVER=" + zabbix};
+    options.kill_after = 30s;
+    return run_program(test_build_program_path(),
+                       {"descobertaClientes", erp.host, erp.port, erp.user, erp.password,
+                        erp.database, quest_ip, ingest_port, "provedor-falhas"},
+                       options);
+  }
+
+  std::string expand(std::string line) const {
+    for (auto [name, value] : {std::pair<std::string, std::string>{"{erp}", erp_peer},
+                               {"{zabbix}", zabbix},
+                               {"{quest}", quest_ip},
+                               {"{ingest}", ingest_port}}) {
+      for (auto at = line.find(name); at != std::string::npos; at = line.find(name)) {
+        line.replace(at, name.size(), value);
+      }
+    }
+    return line;
+  }
+};
+
+// Whether `line` is `pattern`, where each "…" of the pattern stands for any text.
+bool line_matches(const std::string& line, const std::string& pattern) {
+  const std::string any = "…";
+  std::size_t at = 0, from = 0;
+  bool first = true;
+  while (true) {
+    std::size_t wild = pattern.find(any, from);
+    std::string piece = pattern.substr(from, wild == std::string::npos ? wild : wild - from);
+    if (wild == std::string::npos) {
+      return first ? line == piece : line.size() >= at + piece.size() && line.ends_with(piece);
+    }
+    if (first ? !line.starts_with(piece) : (at = line.find(piece, at)) == std::string::npos) {
+      return false;
+    }
+    at += piece.size();
+    from = wild + any.size();
+    first = false;
+  }
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start) + " (no line feed)");
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+void expect_lines(const std::string& stream, const std::string& text,
+                  const std::vector<std::string>& patterns, const Scene& scene) {
+  std::vector<std::string> lines = lines_of(text);
+  bool same = lines.size() == patterns.size();
+  for (std::size_t i = 0; same && i < lines.size(); ++i) {
+    same = line_matches(lines[i], scene.expand(patterns[i]));
+  }
+  std::string wanted;
+  for (const auto& pattern : patterns) wanted += scene.expand(pattern) + "\n";
+  EXPECT_TRUE(same) << stream << " was:\n" << text << "expected:\n" << wanted;
+}
+
+TEST(FaultMatrix, EveryFailureGivesItsLinesAndStatusWithinTheLimitAndNoPassword) {
+  for (const Cell& cell : matrix()) {
+    SCOPED_TRACE(std::string(cell.service) + ", " + cell.fault);
+    Scene scene(cell);
+    ProgramRun run = scene.run();
+    expect_lines("stdout", run.out, cell.out, scene);
+    expect_lines("stderr", run.err, cell.err, scene);
+    EXPECT_EQ(run.status, cell.status);
+    EXPECT_LT(run.elapsed.count(), kLimitMs + 1000);
+    if (!cell.out.empty() && cell.out.back() == kTimeout) {
+      EXPECT_GE(run.elapsed.count(), kLimitMs);
+    }
+    for (const std::string& secret :
+         {scene.erp.password, std::string(kQuestPassword), kQuestCredentials64}) {
+      EXPECT_EQ(run.out.find(secret), std::string::npos) << run.out;
+      EXPECT_EQ(run.err.find(secret), std::string::npos) << run.err;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ixc::test

@@ -1,0 +1,125 @@
+// ixc-demo-data: the customers and receivables of a made-up internet provider, for the demo,
+// the benchmark and the tests. See usage below; generator.h says what the data holds and
+// writers.h how it is written.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "generator.h"
+#include "writers.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: ixc-demo-data --customers N --seed S [--format sql|tsv] [--out DIR] [--today "
+    "YYYY-MM-DD]\n"
+    "  N customers with overdue receivables (and N/10 more who owe nothing), the same rows for\n"
+    "  the same seed. sql: one script, on stdout or in DIR/ixc-demo.sql, for `mariadb DB < file`.\n"
+    "  tsv: DIR/cliente.tsv, DIR/fn_areceber.tsv and DIR/load.sql, for\n"
+    "  `mariadb --local-infile=1 DB < DIR/load.sql`. Due dates are relative to the day of\n"
+    "  loading (CURRENT_DATE()) unless --today fixes that day.\n";
+
+struct Options {
+  long customers = -1;
+  std::uint64_t seed = 0;
+  bool seed_given = false;
+  std::string format = "sql";
+  std::string out;
+  std::string today;
+};
+
+[[noreturn]] void usage_error(const std::string& problem) {
+  std::fprintf(stderr, "ixc-demo-data: %s\n%s", problem.c_str(), kUsage);
+  std::exit(2);
+}
+
+bool whole_number(const std::string& text, unsigned long long& value) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  errno = 0;
+  value = std::strtoull(text.c_str(), nullptr, 10);
+  return errno == 0;
+}
+
+Options parse_options(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    std::string flag = argv[i];
+    if (flag == "--help" || flag == "-h") {
+      std::fputs(kUsage, stdout);
+      std::exit(0);
+    }
+    if (i + 1 >= argc) usage_error("missing value after " + flag);
+    std::string value = argv[++i];
+    unsigned long long number = 0;
+    if (flag == "--customers") {
+      if (!whole_number(value, number) || number > 10'000'000)
+        usage_error("bad --customers " + value);
+      options.customers = static_cast<long>(number);
+    } else if (flag == "--seed") {
+      if (!whole_number(value, number)) usage_error("bad --seed " + value);
+      options.seed = number;
+      options.seed_given = true;
+    } else if (flag == "--format") {
+      if (value != "sql" && value != "tsv") usage_error("--format is sql or tsv, not " + value);
+      options.format = value;
+    } else if (flag == "--out") {
+      options.out = value;
+    } else if (flag == "--today") {
+      if (!std::regex_match(value, std::regex(R"(\d{4}-\d{2}-\d{2})"))) {
+        usage_error("--today needs YYYY-MM-DD, got " + value);
+      }
+      options.today = value;
+    } else {
+      usage_error("unknown option " + flag);
+    }
+  }
+  if (options.customers < 0) usage_error("--customers is required");
+  if (!options.seed_given) usage_error("--seed is required");
+  if (options.format == "tsv" && options.out.empty()) usage_error("--format tsv needs --out DIR");
+  return options;
+}
+
+template <typename Writer>
+demo::Counts generate(const Options& options, Writer& writer) {
+  demo::Generator generator(options.customers, options.seed);
+  demo::Chunk chunk;
+  writer.begin();
+  while (generator.next(chunk)) writer.write(chunk);
+  writer.end();
+  return generator.counts();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options = parse_options(argc, argv);
+  try {
+    if (!options.out.empty()) std::filesystem::create_directories(options.out);
+    demo::Counts counts;
+    if (options.format == "tsv") {
+      demo::TsvWriter writer(options.out, options.today);
+      counts = generate(options, writer);
+    } else {
+      std::FILE* out = stdout;
+      std::string path = options.out + "/ixc-demo.sql";
+      if (!options.out.empty() && !(out = std::fopen(path.c_str(), "w"))) {
+        throw std::runtime_error("cannot write " + path);
+      }
+      static char buffer[1 << 20];
+      std::setvbuf(out, buffer, _IOFBF, sizeof buffer);
+      demo::SqlWriter writer(out, options.today);
+      counts = generate(options, writer);
+      if (out != stdout && std::fclose(out) != 0) throw std::runtime_error("cannot write " + path);
+    }
+    std::fprintf(stderr, "ixc-demo-data: %ld overdue customers, %ld up to date, %ld receivables\n",
+                 counts.overdue_customers, counts.current_customers, counts.receivables);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "ixc-demo-data: %s\n", error.what());
+    return 1;
+  }
+  return 0;
+}
