@@ -19,7 +19,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -41,6 +43,9 @@ std::int64_t loaded, db_connect, db_close, zabbix_first, zabbix_last, questdb_fi
 // The discovery document is the seventh value, after the six totals: its connection and the next.
 std::int64_t document_sent, document_answered;
 long zabbix_connects = 0;
+// The first requests to QuestDB, each noted when its first bytes leave: "at first-line".
+std::string requests;
+int exec_fd = -1;
 const char* capture_path = nullptr;
 std::string captured;
 
@@ -97,7 +102,7 @@ __attribute__((destructor)) void finish() {
     line("ilp_connect", ilp_connect);
     line("ilp_answered", ilp_answered);
     line("exit", ended);
-    std::fprintf(out, "zabbix_connects=%ld\n", zabbix_connects);
+    std::fprintf(out, "zabbix_connects=%ld\n%s", zabbix_connects, requests.c_str());
     std::fclose(out);
   }
   if (capture_path && !captured.empty()) {
@@ -124,6 +129,7 @@ extern "C" int connect(int fd, const sockaddr* address, socklen_t length) {
     if (zabbix_connects == 8) document_answered = zabbix_last;
   } else if (port == exec_port || port == ilp_port) {
     note_once(questdb_first);
+    if (port == exec_port) exec_fd = fd;
     if (port == ilp_port && ilp_fd < 0 && !ilp_done) {
       ilp_connect = now();
       ilp_fd = fd;
@@ -145,6 +151,13 @@ extern "C" int close(int fd) {
 }
 
 extern "C" ssize_t send(int fd, const void* data, size_t size, int flags) {
+  if ((fd == exec_fd || fd == ilp_fd) && size >= 4 &&
+      (std::string_view(static_cast<const char*>(data), 4) == "GET " ||
+       std::string_view(static_cast<const char*>(data), 4) == "POST")) {
+    std::string_view text(static_cast<const char*>(data), size);
+    requests += "request=" + std::to_string(now() - loaded) + " " +
+                std::string(text.substr(0, std::min<std::size_t>(text.find('\r'), 90))) + "\n";
+  }
   ssize_t sent = real_send(fd, data, size, flags);
   if (capture_path && fd == ilp_fd && sent > 0) {
     captured.append(static_cast<const char*>(data), static_cast<std::size_t>(sent));

@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (e != std::string_view::npos) {
     std::string_view mantissa = rest.substr(0, e), power = rest.substr(e + 1);
     FUZZ_REQUIRE(mantissa.size() == 1 || (mantissa.size() > 2 && mantissa[1] == '.'), text);
-    digits = std::string(1, mantissa[0]) + std::string(mantissa.substr(mantissa.size() > 1 ? 2 : 1));
+    digits =
+        std::string(1, mantissa[0]) + std::string(mantissa.substr(mantissa.size() > 1 ? 2 : 1));
     FUZZ_REQUIRE(all_digits(digits) && digits.front() != '0' && digits.back() != '0', text);
     FUZZ_REQUIRE(power.size() >= 3 && (power[0] == '+' || power[0] == '-'), text);
     std::string_view magnitude = power.substr(1);

@@ -5,13 +5,13 @@
 #include <cstdlib>
 #include <string_view>
 
-#define FUZZ_REQUIRE(condition, shown)                                                     \
-  do {                                                                                     \
-    if (!(condition)) {                                                                    \
-      const auto& shown_ = (shown);                                                        \
-      std::string_view text_(shown_);                                                      \
-      std::fprintf(stderr, "property failed: %s\n  with: %.*s\n", #condition,               \
+#define FUZZ_REQUIRE(condition, shown)                                                         \
+  do {                                                                                         \
+    if (!(condition)) {                                                                        \
+      const auto& shown_ = (shown);                                                            \
+      std::string_view text_(shown_);                                                          \
+      std::fprintf(stderr, "property failed: %s\n  with: %.*s\n", #condition,                  \
                    static_cast<int>(text_.size() > 2000 ? 2000 : text_.size()), text_.data()); \
-      std::abort();                                                                        \
-    }                                                                                      \
+      std::abort();                                                                            \
+    }                                                                                          \
   } while (false)

@@ -20,9 +20,9 @@ namespace {
 
 // Distinct whatever the case, as the server compares names; the designated `timestamp` is not
 // among them, since a field of that name would replace the line's own timestamp.
-constexpr ixc::LineName kNames[] = {"idCliente",   "razaoSocial", "valorAtraso", "dataCadastro",
-                                    "a",           "B_2",         "cidadeÉ",     "x0",
-                                    "statusCliente", "bairro"};
+constexpr ixc::LineName kNames[] = {
+    "idCliente", "razaoSocial", "valorAtraso", "dataCadastro",  "a",
+    "B_2",       "cidadeÉ",     "x0",          "statusCliente", "bairro"};
 
 }  // namespace
 

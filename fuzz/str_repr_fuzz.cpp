@@ -34,8 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool has_single = input.find('\'') != std::string::npos;
   bool has_double = input.find('"') != std::string::npos;
   char quote = has_single && !has_double ? '"' : '\'';
-  FUZZ_REQUIRE(literal.size() >= 2 && literal.front() == quote && literal.back() == quote,
-               literal);
+  FUZZ_REQUIRE(literal.size() >= 2 && literal.front() == quote && literal.back() == quote, literal);
 
   std::string read_back;
   const std::string body = literal.substr(1, literal.size() - 2);

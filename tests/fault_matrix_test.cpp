@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +23,7 @@
 #include "support/questdb_standin.h"
 #include "support/trapper_standin.h"
 #include "tsdb/endpoints.h"
+#include "vendor/zabbix_sender.h"
 
 namespace ixc::test {
 namespace {
@@ -487,6 +489,26 @@ TEST(FaultMatrix, EveryFailureGivesItsLinesAndStatusWithinTheLimitAndNoPassword)
          {scene.erp.password, std::string(kQuestPassword), kQuestCredentials64}) {
       EXPECT_EQ(run.out.find(secret), std::string::npos) << run.out;
       EXPECT_EQ(run.err.find(secret), std::string::npos) << run.err;
+    }
+  }
+}
+
+// A trapper's frame whose body is not the protocol's JSON: the run's diagnostic carries the
+// start of it, escaped so that it stays one line.
+TEST(FaultMatrix, WhatAZabbixPeerSentStaysOnOneLineOfTheDiagnostic) {
+  for (std::string body : {std::string("<html>\n<body>Bad Gateway</body>\r\n"),
+                           std::string("{\"response\"\x00:\x1b[2J\x7f}", 17)}) {
+    std::string frame =
+        std::string("ZBXD\x01", 5) + static_cast<char>(body.size()) + std::string(7, '\0') + body;
+    try {
+      kestrelkit::parse_sender_reply(frame, "Zabbix 127.0.0.1:10051");
+      ADD_FAILURE() << "accepted: " << body;
+    } catch (const kestrelkit::SendError& error) {
+      std::string text = error.what();
+      EXPECT_TRUE(text.starts_with("Zabbix 127.0.0.1:10051: resposta sem \"response\"")) << text;
+      EXPECT_TRUE(std::none_of(text.begin(), text.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20;
+      })) << text;
     }
   }
 }

@@ -43,7 +43,8 @@ std::optional<nlohmann::ordered_json> run_query(const std::string& sql_query) {
     return nlohmann::ordered_json::parse(reply.body);
   } catch (const nlohmann::json::parse_error&) {
     throw QueryError("resposta do QuestDB que não é JSON: " + endpoint + " (HTTP " +
-                     std::to_string(reply.status) + "): \"" + one_line_excerpt(reply.body, kShownBodyBytes) + "\"");
+                     std::to_string(reply.status) + "): \"" +
+                     one_line_excerpt(reply.body, kShownBodyBytes) + "\"");
   }
 }
 
