@@ -5,10 +5,12 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include "support/storage_run.h"
 
 #include <chrono>
 #include <mutex>
@@ -26,6 +28,9 @@
 
 namespace ixc {
 namespace {
+
+using test::stdout_of;
+using test::use_questdb;
 
 using namespace std::chrono_literals;
 
@@ -172,22 +177,6 @@ class ScriptedServer {
   std::thread thread_;
 };
 
-void use_server(const std::string& ingest_port = "9000") {
-  RunSettings settings;
-  settings.mode = "descobertaClientes";
-  settings.quest_db_ip = kAddress;
-  settings.quest_db_port = ingest_port;
-  set_run_settings(settings);
-}
-
-template <class Step>
-std::string stdout_of(Step&& step) {
-  testing::internal::CaptureStdout();
-  step();
-  flush_output();
-  return testing::internal::GetCapturedStdout();
-}
-
 std::string sender_conf_for(int port) {
   return "http::addr=" + std::string(kAddress) + ":" + std::to_string(port) +
          ";username=kestrel;password=observarQZ;";
@@ -196,7 +185,7 @@ std::string sender_conf_for(int port) {
 // --- the query client --------------------------------------------------------------------------
 
 TEST(QueryClient, OneAuthenticatedGetPerStatementOnItsOwnConnectionWithQueryThenFmt) {
-  use_server();
+  use_questdb(kAddress);
   ScriptedServer server(9000, {{200, R"({"ddl":"OK"})"}});
   auto first = run_query("SHOW COLUMNS FROM ixcClientes");
   auto second = run_query("ALTER TABLE ixcClientes ADD COLUMN bairro SYMBOL capacity 4096 CACHE");
@@ -214,7 +203,7 @@ TEST(QueryClient, OneAuthenticatedGetPerStatementOnItsOwnConnectionWithQueryThen
 }
 
 TEST(QueryClient, EncodesEveryReservedByteOfTheStatement) {
-  use_server();
+  use_questdb(kAddress);
   ScriptedServer server(9000, {{200, "{}"}});
   run_query("TRUNCATE TABLE ixcClientes;");
   run_query("a&fmt=csv 'x'+\"y\"/%#?=ção\n");
@@ -227,7 +216,7 @@ TEST(QueryClient, EncodesEveryReservedByteOfTheStatement) {
 }
 
 TEST(QueryClient, ErrorRepliesAreRepliesAndKeepTheirMemberOrder) {
-  use_server();
+  use_questdb(kAddress);
   std::string refusal =
       R"({"query":"SHOW COLUMNS FROM ixcClientes","error":"table does not exist [table=ixcClientes]","position":18})";
   ScriptedServer server(9000, {{400, refusal}});
@@ -241,7 +230,7 @@ TEST(QueryClient, ErrorRepliesAreRepliesAndKeepTheirMemberOrder) {
 }
 
 TEST(QueryClient, ABodyThatIsNotJsonFailsNamingUrlStatusAndBodyButNotThePassword) {
-  use_server();
+  use_questdb(kAddress);
   ScriptedServer server(9000, {{401, "Unauthorized\r\n"}});
   try {
     run_query("SHOW COLUMNS FROM ixcClientes");
@@ -256,7 +245,7 @@ TEST(QueryClient, ABodyThatIsNotJsonFailsNamingUrlStatusAndBodyButNotThePassword
 }
 
 TEST(QueryClient, OnlyTheStartOfALongBodyThatIsNotJsonIsShown) {
-  use_server();
+  use_questdb(kAddress);
   ScriptedServer server(9000, {{502, "<html>" + std::string(5000, 'x') + "</html>"}});
   try {
     run_query("SHOW COLUMNS FROM ixcClientes");
@@ -290,7 +279,7 @@ TEST(QueryClient, AFailedRequestPrintsErrorWithUrlAndCauseAndGivesNoResult) {
 }
 
 TEST(QueryClient, AServerThatNeverAnswersIsCutByTheLimitWhichStaysSpent) {
-  use_server();
+  use_questdb(kAddress);
   ScriptedServer server(9000, {{.hang = true}});
   kestrelkit::RuntimeLimiter limiter(300ms);
   auto start = std::chrono::steady_clock::now();
@@ -308,7 +297,7 @@ TEST(QueryClient, AServerThatNeverAnswersIsCutByTheLimitWhichStaysSpent) {
 // --- the schema check on replies that the stand-in does not give -------------------------------
 
 TEST(SchemaCheckScripted, CurrentTableCostsOneRequest) {
-  use_server();
+  use_questdb(kAddress);
   std::string listing = R"({"dataset":[)";
   for (int i = 0; i < 15; ++i) listing += std::string(i ? "," : "") + "[\"c\"]";
   listing += "]}";
@@ -318,7 +307,7 @@ TEST(SchemaCheckScripted, CurrentTableCostsOneRequest) {
 }
 
 TEST(SchemaCheckScripted, AnEmptyDatasetIsOutdatedAndEveryColumnIsAdded) {
-  use_server();
+  use_questdb(kAddress);
   ScriptedServer server(9000, {{200, R"({"dataset":[]})"}, {200, R"({"ddl":"OK"})"}});
   std::string out = stdout_of([] { check_schema(kClientesTable); });
   std::string expected =
@@ -333,7 +322,7 @@ TEST(SchemaCheckScripted, AnEmptyDatasetIsOutdatedAndEveryColumnIsAdded) {
 }
 
 TEST(SchemaCheckScripted, ListingsWithoutAUsableDatasetCountAsMissing) {
-  use_server();
+  use_questdb(kAddress);
   for (std::string listing :
        {R"([1,2,3])", R"({"count":15})", R"({"dataset":15})", R"("x")", R"({"dataset":null})"}) {
     SCOPED_TRACE(listing);
@@ -349,7 +338,7 @@ TEST(SchemaCheckScripted, ListingsWithoutAUsableDatasetCountAsMissing) {
 }
 
 TEST(SchemaCheckScripted, AnUndecodableAddColumnReplyLeadsToCreationButAListingDoesNot) {
-  use_server();
+  use_questdb(kAddress);
   {
     ScriptedServer server(
         9000, {{200, R"({"dataset":[["a"]]})"}, {200, "<html>"}, {200, R"({"ddl":"OK"})"}});
@@ -374,7 +363,7 @@ TEST(SchemaCheckScripted, AnUndecodableAddColumnReplyLeadsToCreationButAListingD
 }
 
 TEST(SchemaCheckScripted, ASpentLimitInsideTheGuardedBlockIsRaisedAgainByTheCreation) {
-  use_server();
+  use_questdb(kAddress);
   ScriptedServer server(9000, {{200, R"({"dataset":[["a"]]})"}, {.hang = true}});
   kestrelkit::RuntimeLimiter limiter(300ms);
   testing::internal::CaptureStdout();

@@ -2,6 +2,8 @@
 // outdated, wider-than-expected and missing tables, and a server that cannot be reached.
 #include <gtest/gtest.h>
 
+#include "support/storage_run.h"
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -16,6 +18,9 @@
 
 namespace ixc {
 namespace {
+
+using test::stdout_of;
+using test::use_questdb;
 
 using nlohmann::json;
 using test::QuestDbStandin;
@@ -62,23 +67,6 @@ std::vector<std::string> column_names(const QuestDbStandin& server, const std::s
   return names;
 }
 
-void use_server(const std::string& address, const std::string& ingest_port = "9000") {
-  RunSettings settings;
-  settings.mode = "descobertaClientes";
-  settings.quest_db_ip = address;
-  settings.quest_db_port = ingest_port;
-  set_run_settings(settings);
-}
-
-// Runs `step` and returns what it printed on standard output (buffered until flushed).
-template <class Step>
-std::string stdout_of(Step&& step) {
-  testing::internal::CaptureStdout();
-  step();
-  flush_output();
-  return testing::internal::GetCapturedStdout();
-}
-
 TEST(SchemaStatements, CreateStatementsAreExactlyTheTablesOfTheSystem) {
   EXPECT_EQ(create_table_statement(kClientesTable), kCreateClientes);
   EXPECT_EQ(create_table_statement(kClientesSomaTable), kCreateSoma);
@@ -105,7 +93,7 @@ TEST(SchemaStatements, OneAddColumnPerColumnInTableOrderWithoutSemicolon) {
 
 class SchemaCheck : public ::testing::Test {
  protected:
-  void SetUp() override { use_server(kAddress); }
+  void SetUp() override { use_questdb(kAddress); }
   QuestDbStandin server{{kAddress, {9000}, {}}};
 };
 
@@ -196,7 +184,7 @@ TEST_F(SchemaCheck, EmptyingDropsAnyReplyAndLeavesTheTableEmpty) {
 }
 
 TEST(SchemaCheckUnreachable, ClientWriterPrintsItsSixLinesAndFailsWithoutTouchingStderr) {
-  use_server(kUnreachable);
+  use_questdb(kUnreachable);
   const std::string error = "Error: http://127.0.0.29:9000/exec: ";
   testing::internal::CaptureStderr();
   std::string out = stdout_of([] { EXPECT_THROW(sendQuestDB({ClientDbRecord{}}), QueryError); });
@@ -214,7 +202,7 @@ TEST(SchemaCheckUnreachable, ClientWriterPrintsItsSixLinesAndFailsWithoutTouchin
 }
 
 TEST(SchemaCheckUnreachable, TotalsWriterPrintsFourLinesAndFails) {
-  use_server(kUnreachable);
+  use_questdb(kUnreachable);
   std::string out = stdout_of([] { EXPECT_THROW(sendQuestDB_Soma({TotalsRecord{}}), QueryError); });
   auto lines = lines_of(out);
   ASSERT_EQ(lines.size(), 4u) << out;

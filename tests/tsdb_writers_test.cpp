@@ -2,7 +2,9 @@
 // timestamps, nulls, texts that the line protocol must escape, refusals at the flush and an
 // ingestion port of its own.
 #include <gtest/gtest.h>
+
 #include <time.h>
+#include "support/storage_run.h"
 
 #include <algorithm>
 #include <chrono>
@@ -21,19 +23,13 @@
 namespace ixc {
 namespace {
 
+using test::stdout_of;
+using test::use_questdb;
+
 using nlohmann::json;
 using test::QuestDbStandin;
 
 constexpr const char* kAddress = "127.0.0.24";
-
-void use_server(const std::string& ingest_port = "9000") {
-  RunSettings settings;
-  settings.mode = "descobertaClientes";
-  settings.quest_db_ip = kAddress;
-  settings.quest_db_port = ingest_port;
-  settings.zabbix_host = "isp";
-  set_run_settings(settings);
-}
 
 struct Printed {
   std::string out;
@@ -107,7 +103,7 @@ ClientDbRecord customer(std::int64_t id) {
 
 class Writers : public ::testing::Test {
  protected:
-  void SetUp() override { use_server(); }
+  void SetUp() override { use_questdb(kAddress); }
   QuestDbStandin server{{kAddress, {9000}, {}}};
 };
 
@@ -287,7 +283,7 @@ TEST_F(Writers, AnOutdatedTotalsTableIsExtendedAndThenTakesTheRow) {
 TEST(WritersIngestPort, TheSenderAloneUsesQuestDbPortAndTheQueriesStayOn9000) {
   QuestDbStandin queries{{kAddress, {9000}, {}}};
   QuestDbStandin ingest{{kAddress, {0}, {}}};
-  use_server(std::to_string(ingest.ports.at(0)));
+  use_questdb(kAddress, std::to_string(ingest.ports.at(0)));
   Printed printed = printed_by([] {
     sendQuestDB({customer(4)});
     sendQuestDB_Soma({TotalsRecord{}});
@@ -303,7 +299,7 @@ TEST(WritersIngestPort, TheSenderAloneUsesQuestDbPortAndTheQueriesStayOn9000) {
 
 TEST(WritersIngestPort, NoIngestionEndpointOnThePortIsAnErroLineAndTheWriterReturns) {
   QuestDbStandin queries{{kAddress, {9000}, {}}};
-  use_server("9");
+  use_questdb(kAddress, "9");
   Printed printed = printed_by([] { sendQuestDB({customer(4)}); });
   EXPECT_EQ(printed.err.rfind("Erro: Could not flush buffer: http://127.0.0.24:9/write: ", 0), 0u)
       << printed.err;
