@@ -1,13 +1,14 @@
 // A preload library (LD_PRELOAD) that times the phases of one collection run from outside the
-// program: it notes when the program connects to the ERP, closes that connection, opens its
-// first and last Zabbix connection (and the two around the discovery document), its first
-// QuestDB connection, and when the first
-// line-protocol request got its answer. The shipped program carries no timing code of its own.
+// program: it notes when the program connects to the ERP and closes that connection, opens its
+// first and last Zabbix connection (and the two around the discovery document) and its first
+// QuestDB connection, starts each HTTP request to QuestDB, and gets the answer to its first
+// line-protocol request. The shipped program carries no timing code of its own.
 //
 // Read from the environment:
 //   IXC_PHASES_OUT       file that receives key=value lines (nanoseconds since the library loaded)
 //   IXC_PHASES_DB_PORT, IXC_PHASES_ZABBIX_PORT, IXC_PHASES_EXEC_PORT, IXC_PHASES_ILP_PORT
-//   IXC_PHASES_CAPTURE   optional: file that receives the body of the first line-protocol request
+//   IXC_PHASES_CAPTURE   optional: file that receives the bodies sent on the first line-protocol
+//                        connection (the rows of ixcClientes), one after the other
 //
 // Each hook costs a clock read and a comparison; the program is single-threaded, so plain
 // globals do.
@@ -16,10 +17,10 @@
 #include <sys/socket.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -61,7 +62,8 @@ int env_port(const char* name) {
 }
 
 int port_of(const sockaddr* address) {
-  if (address->sa_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in*>(address)->sin_port);
+  if (address->sa_family == AF_INET)
+    return ntohs(reinterpret_cast<const sockaddr_in*>(address)->sin_port);
   if (address->sa_family == AF_INET6) {
     return ntohs(reinterpret_cast<const sockaddr_in6*>(address)->sin6_port);
   }
@@ -105,12 +107,18 @@ __attribute__((destructor)) void finish() {
     std::fprintf(out, "zabbix_connects=%ld\n%s", zabbix_connects, requests.c_str());
     std::fclose(out);
   }
-  if (capture_path && !captured.empty()) {
-    std::size_t body = captured.find("\r\n\r\n");
-    if (std::FILE* out = body != std::string::npos ? std::fopen(capture_path, "w") : nullptr) {
-      std::fwrite(captured.data() + body + 4, 1, captured.size() - body - 4, out);
-      std::fclose(out);
+  // A large flush goes out as several requests on the one connection: keep only their bodies.
+  if (std::FILE* out = capture_path ? std::fopen(capture_path, "w") : nullptr) {
+    std::size_t at = 0;
+    while (at < captured.size()) {
+      std::size_t end = captured.find("\r\n\r\n", at);
+      std::size_t length = captured.find("Content-Length: ", at);
+      if (end == std::string::npos || length == std::string::npos || length > end) break;
+      std::size_t size = std::strtoul(captured.c_str() + length + 16, nullptr, 10);
+      std::fwrite(captured.data() + end + 4, 1, std::min(size, captured.size() - end - 4), out);
+      at = end + 4 + size;
     }
+    std::fclose(out);
   }
 }
 

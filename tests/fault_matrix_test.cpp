@@ -58,270 +58,134 @@ std::uint16_t closed_port() {
 
 enum class Erp { Real, Refused, Silent, HalfGreeting, Garbage, Slow, Trickle, CutReply };
 
-struct Cell {
-  const char* service;
-  const char* fault;
+std::vector<std::string> lines_of_text(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t start = 0, end = 0; end != std::string::npos; start = end + 1) {
+    end = text.find('\n', start);
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+// Where a cell's fault sits; every other server behaves.
+struct Setup {
   Erp erp = Erp::Real;
   const char* zabbix = "none";  // a trapper stand-in fault, or "refused"
   const char* exec = "";        // a QuestDB stand-in /exec fault, "refused", or "address:" and the
                                 // text given as quest_db_ip
   const char* write = "";       // a QuestDB stand-in /write fault, "refused", or "port:" and the
                                 // text given as quest_db_port
-  // Expected lines; "{erp}", "{zabbix}" and "{quest}" stand for the servers' addresses and
-  // "…" for any text, which is left to the client libraries.
+};
+Setup erp(Erp fault) { return {.erp = fault}; }
+Setup zabbix(const char* fault) { return {.zabbix = fault}; }
+Setup exec(const char* fault) { return {.exec = fault}; }
+Setup write(const char* fault) { return {.write = fault}; }
+
+struct Cell {
+  const char* service;
+  const char* fault;
+  Setup setup;
+  // Expected lines; "{erp}", "{zabbix}", "{quest}" and "{ingest}" stand for the servers'
+  // addresses and the ingestion port, "…" for text that the client libraries choose.
   std::vector<std::string> out;
   std::vector<std::string> err;
   int status = 0;
 };
 
 std::vector<Cell> matrix() {
-  const std::string exec_url = "Error: http://{quest}:9000/exec: ";
-  const std::string ingest = "Erro: Could not flush buffer: ";
-  std::vector<std::string> exec_failed_all = {exec_url + "…", exec_url + "…", kClientsMissing,
-                                              exec_url + "…", "None",         exec_url + "…"};
+  // The emptying, the listing, the creation and the second listing of the client rows fail,
+  // each with curl's text for why.
+  auto exec_failed = [](const std::string& cause) {
+    std::string line = "Error: http://{quest}:9000/exec: " + cause;
+    return std::vector<std::string>{line, line, kClientsMissing, line, "None", line};
+  };
+  // The rows' flush fails, then the totals' flush.
+  auto ingest_failed = [](const std::string& cause) {
+    return std::vector<std::string>{"Erro: " + cause, "Erro: " + cause};
+  };
   const std::string no_listing =
       "ixc-atraso: a listagem de colunas de ixcClientes não trouxe resposta do QuestDB";
-  std::vector<std::string> stored_with_errors = {kClientsMissing, "{'ddl': 'OK'}", kTotalsMissing,
-                                                 "OK"};
+  const std::string refused =
+      "Failed to connect to {quest} port 9000 after … ms: Couldn't "
+      "connect to server";
+  const std::string not_http = "Received HTTP/0.9 when not allowed";
+  const std::string flush = "Could not flush buffer: ";
+  const std::string write_url = flush + "http://{quest}:{ingest}/write: ";
+  const std::string lost_greeting =
+      "ixc-atraso: MariaDB {erp}: Lost connection to server at 'handshake: reading initial "
+      "communication packet', system error: …";
+  const std::string html =
+      "<html><head><title>Gateway</title></head><body><h1>It works!</h1>"
+      "</body></html>";
+  const std::string rejected = flush +
+                               "failed to parse line protocol:errors encountered on line(s):\n"
+                               "error in line 1: rejected by --write-fault reject";
+  const std::vector<std::string> flushed = {kClientsMissing, "{'ddl': 'OK'}", kTimeout};
+
+  // clang-format off
   return {
-      {"MariaDB",
-       "refused",
-       Erp::Refused,
-       "none",
-       "",
-       "",
-       {},
-       {"ixc-atraso: MariaDB {erp}: Can't connect to server on '127.0.0.1' (111)"},
-       1},
-      {"MariaDB", "never answers", Erp::Silent, "none", "", "", {kTimeout}, {}, 0},
-      {"MariaDB", "byte by byte, too slowly", Erp::Slow, "none", "", "", {kTimeout}, {}, 0},
-      {"MariaDB", "byte by byte, in time", Erp::Trickle, "none", "", "", kStored, {}, 0},
-      {"MariaDB",
-       "drops in the greeting",
-       Erp::HalfGreeting,
-       "none",
-       "",
-       "",
-       {},
-       {"ixc-atraso: MariaDB {erp}: Lost connection to server at 'handshake: reading initial "
-        "communication packet', system error: …"},
-       1},
-      {"MariaDB",
-       "drops in the reply",
-       Erp::CutReply,
-       "none",
-       "",
-       "",
-       {},
-       {"ixc-atraso: MariaDB {erp}: Lost connection to server during query"},
-       1},
-      {"MariaDB", "garbage", Erp::Garbage, "none", "", "", {}, {"ixc-atraso: MariaDB {erp}: …"}, 1},
+      {"MariaDB", "refused", erp(Erp::Refused), {},
+       {"ixc-atraso: MariaDB {erp}: Can't connect to server on '127.0.0.1' (111)"}, 1},
+      {"MariaDB", "never answers", erp(Erp::Silent), {kTimeout}, {}, 0},
+      {"MariaDB", "byte by byte, too slowly", erp(Erp::Slow), {kTimeout}, {}, 0},
+      {"MariaDB", "byte by byte, in time", erp(Erp::Trickle), kStored, {}, 0},
+      {"MariaDB", "drops in the greeting", erp(Erp::HalfGreeting), {}, {lost_greeting}, 1},
+      {"MariaDB", "drops in the reply", erp(Erp::CutReply), {},
+       {"ixc-atraso: MariaDB {erp}: Lost connection to server during query"}, 1},
+      {"MariaDB", "garbage", erp(Erp::Garbage), {}, {lost_greeting}, 1},
 
-      {"Zabbix",
-       "refused",
-       Erp::Real,
-       "refused",
-       "",
-       "",
-       {},
-       {"ixc-atraso: Zabbix {zabbix}: conexão recusada"},
-       1},
-      {"Zabbix", "never answers", Erp::Real, "silent", "", "", {kTimeout}, {}, 0},
-      {"Zabbix", "byte by byte, too slowly", Erp::Real, "slow", "", "", {kTimeout}, {}, 0},
-      {"Zabbix",
-       "drops without a reply",
-       Erp::Real,
-       "close",
-       "",
-       "",
-       {},
-       {"ixc-atraso: Zabbix {zabbix}: conexão fechada sem resposta"},
-       1},
-      {"Zabbix",
-       "drops mid-reply",
-       Erp::Real,
-       "truncated",
-       "",
-       "",
-       {},
-       {"ixc-atraso: Zabbix {zabbix}: resposta incompleta (…)"},
-       1},
-      {"Zabbix",
-       "resets",
-       Erp::Real,
-       "reset",
-       "",
-       "",
-       {},
-       {"ixc-atraso: Zabbix {zabbix}: falha ao receber: conexão redefinida pelo servidor"},
-       1},
-      {"Zabbix",
-       "garbage",
-       Erp::Real,
-       "garbage",
-       "",
-       "",
-       {},
+      {"Zabbix", "refused", zabbix("refused"), {},
+       {"ixc-atraso: Zabbix {zabbix}: conexão recusada"}, 1},
+      {"Zabbix", "never answers", zabbix("silent"), {kTimeout}, {}, 0},
+      {"Zabbix", "byte by byte, too slowly", zabbix("slow"), {kTimeout}, {}, 0},
+      {"Zabbix", "drops without a reply", zabbix("close"), {},
+       {"ixc-atraso: Zabbix {zabbix}: conexão fechada sem resposta"}, 1},
+      {"Zabbix", "drops mid-reply", zabbix("truncated"), {},
+       {"ixc-atraso: Zabbix {zabbix}: resposta incompleta (… de … bytes antes do fechamento)"}, 1},
+      {"Zabbix", "resets", zabbix("reset"), {},
+       {"ixc-atraso: Zabbix {zabbix}: falha ao receber: conexão redefinida pelo servidor"}, 1},
+      {"Zabbix", "garbage", zabbix("garbage"), {},
        {"ixc-atraso: Zabbix {zabbix}: resposta fora do protocolo Zabbix (começa com 48 54 54 50 "
-        "2f 31 2e 31)"},
-       1},
+        "2f 31 2e 31)"}, 1},
 
-      {"QuestDB /exec",
-       "refused",
-       Erp::Real,
-       "none",
-       "refused",
-       "",
-       exec_failed_all,
-       {no_listing},
-       1},
-      {"QuestDB /exec", "never answers", Erp::Real, "none", "hang", "", {kTimeout}, {}, 0},
-      {"QuestDB /exec",
-       "byte by byte, too slowly",
-       Erp::Real,
-       "none",
-       "slow",
-       "",
-       {kTimeout},
-       {},
-       0},
-      {"QuestDB /exec",
-       "drops mid-reply",
-       Erp::Real,
-       "none",
-       "drop",
-       "",
-       exec_failed_all,
-       {no_listing},
-       1},
-      {"QuestDB /exec",
-       "garbage",
-       Erp::Real,
-       "none",
-       "garbage",
-       "",
-       {},
-       {"ixc-atraso: resposta do QuestDB que não é JSON: http://{quest}:9000/exec (HTTP 200): "
-        "\"<html><head><title>Gateway</title></head><body><h1>It works!</h1></body></html>\\n\""},
-       1},
-      {"QuestDB /exec",
-       "not HTTP",
-       Erp::Real,
-       "none",
-       "badhttp",
-       "",
-       exec_failed_all,
-       {no_listing},
-       1},
-      {"QuestDB /exec",
-       "address that is no URL host",
-       Erp::Real,
-       "none",
-       "address:{quest} x",
-       "",
-       exec_failed_all,
-       {no_listing},
-       1},
-      {"QuestDB /exec",
-       "refuses every statement",
-       Erp::Real,
-       "none",
-       "reject",
-       "",
-       {kClientsMissing,
-        "{'query': \"CREATE TABLE 'ixcClientes' (…\", 'error': 'rejected by --exec-fault "
-        "reject', 'position': 0}"},
+      {"QuestDB /exec", "refused", exec("refused"), exec_failed(refused), {no_listing}, 1},
+      {"QuestDB /exec", "never answers", exec("hang"), {kTimeout}, {}, 0},
+      {"QuestDB /exec", "byte by byte, too slowly", exec("slow"), {kTimeout}, {}, 0},
+      {"QuestDB /exec", "drops mid-reply", exec("drop"),
+       exec_failed("transfer closed with … bytes remaining to read"), {no_listing}, 1},
+      {"QuestDB /exec", "garbage", exec("garbage"), {},
+       {"ixc-atraso: resposta do QuestDB que não é JSON: http://{quest}:9000/exec (HTTP 200): \"" +
+        html + "\\n\""}, 1},
+      {"QuestDB /exec", "not HTTP", exec("badhttp"), exec_failed(not_http), {no_listing}, 1},
+      {"QuestDB /exec", "address that is no URL host", exec("address:{quest} x"),
+       exec_failed("…"), {no_listing}, 1},
+      {"QuestDB /exec", "refuses every statement", exec("reject"),
+       {kClientsMissing, "{'query': \"CREATE TABLE 'ixcClientes' (…\", 'error': 'rejected by "
+                         "--exec-fault reject', 'position': 0}"},
        {"ixc-atraso: a listagem de colunas de ixcClientes veio sem dataset: {'query': 'SHOW "
-        "COLUMNS FROM ixcClientes', 'error': 'rejected by --exec-fault reject', 'position': 0}"},
-       1},
+        "COLUMNS FROM ixcClientes', 'error': 'rejected by --exec-fault reject', 'position': 0}"}, 1},
 
-      {"QuestDB /write",
-       "refused",
-       Erp::Real,
-       "none",
-       "",
-       "refused",
-       stored_with_errors,
-       {ingest + "http://{quest}:{ingest}/write: …", ingest + "http://{quest}:{ingest}/write: …"},
-       0},
-      {"QuestDB /write",
-       "never answers",
-       Erp::Real,
-       "none",
-       "",
-       "hang",
-       {kClientsMissing, "{'ddl': 'OK'}", kTimeout},
-       {},
-       0},
-      {"QuestDB /write",
-       "byte by byte, too slowly",
-       Erp::Real,
-       "none",
-       "",
-       "slow",
-       {kClientsMissing, "{'ddl': 'OK'}", kTimeout},
-       {},
-       0},
-      {"QuestDB /write",
-       "drops mid-reply",
-       Erp::Real,
-       "none",
-       "",
-       "drop",
-       stored_with_errors,
-       {ingest + "http://{quest}:{ingest}/write: …", ingest + "http://{quest}:{ingest}/write: …"},
-       0},
-      {"QuestDB /write",
-       "garbage",
-       Erp::Real,
-       "none",
-       "",
-       "garbage",
-       stored_with_errors,
-       {ingest + "HTTP status 200: <html>…</html>", ingest + "HTTP status 200: <html>…</html>"},
-       0},
-      {"QuestDB /write",
-       "not HTTP",
-       Erp::Real,
-       "none",
-       "",
-       "badhttp",
-       stored_with_errors,
-       {ingest + "http://{quest}:{ingest}/write: …", ingest + "http://{quest}:{ingest}/write: …"},
-       0},
-      {"QuestDB /write",
-       "port not a number",
-       Erp::Real,
-       "none",
-       "",
-       "port:abc",
-       stored_with_errors,
-       {"Erro: Bad sender configuration string: addr \"{quest}:abc\" has a bad port \"abc\"",
-        "Erro: Bad sender configuration string: addr \"{quest}:abc\" has a bad port \"abc\""},
-       0},
-      {"QuestDB /write",
-       "port carrying entries",
-       Erp::Real,
-       "none",
-       "",
-       "port:9000;password=x",
-       stored_with_errors,
-       {"Erro: Bad sender configuration string: key \"password\" given twice",
-        "Erro: Bad sender configuration string: key \"password\" given twice"},
-       0},
-      {"QuestDB /write",
-       "refuses the rows",
-       Erp::Real,
-       "none",
-       "",
-       "reject",
-       stored_with_errors,
-       {ingest + "failed to parse line protocol:errors encountered on line(s):",
-        "error in line 1: rejected by --write-fault reject",
-        ingest + "failed to parse line protocol:errors encountered on line(s):",
-        "error in line 1: rejected by --write-fault reject"},
-       0},
+      {"QuestDB /write", "refused", write("refused"), kStored,
+       ingest_failed(write_url + "Failed to connect to {quest} port {ingest} after … ms: "
+                                 "Couldn't connect to server"), 0},
+      {"QuestDB /write", "never answers", write("hang"), flushed, {}, 0},
+      {"QuestDB /write", "byte by byte, too slowly", write("slow"), flushed, {}, 0},
+      {"QuestDB /write", "drops mid-reply", write("drop"), kStored,
+       ingest_failed(write_url + "Empty reply from server"), 0},
+      {"QuestDB /write", "garbage", write("garbage"), kStored,
+       ingest_failed(flush + "HTTP status 200: " + html), 0},
+      {"QuestDB /write", "not HTTP", write("badhttp"), kStored,
+       ingest_failed(write_url + not_http), 0},
+      {"QuestDB /write", "port not a number", write("port:abc"), kStored,
+       ingest_failed("Bad sender configuration string: addr \"{quest}:abc\" has a bad port "
+                     "\"abc\""), 0},
+      {"QuestDB /write", "port carrying entries", write("port:9000;password=x"), kStored,
+       ingest_failed("Bad sender configuration string: key \"password\" given twice"), 0},
+      // QuestDB's own message holds a line feed, and the client's text keeps it.
+      {"QuestDB /write", "refuses the rows", write("reject"), kStored,
+       lines_of_text("Erro: " + rejected + "\nErro: " + rejected), 0},
   };
+  // clang-format on
 }
 
 // The servers of one cell, up for the length of its run.
@@ -335,7 +199,7 @@ struct Scene {
   std::unique_ptr<TrapperStandin> trapper;
   std::unique_ptr<QuestDbStandin> questdb;
 
-  explicit Scene(const Cell& cell) {
+  explicit Scene(const Setup& cell) {
     erp = erp_database_once();
     std::uint16_t real_port = static_cast<std::uint16_t>(std::stoi(erp.port));
     auto fake_mode = [&]() -> std::optional<FakeMariaDbOptions> {
@@ -476,7 +340,7 @@ void expect_lines(const std::string& stream, const std::string& text,
 TEST(FaultMatrix, EveryFailureGivesItsLinesAndStatusWithinTheLimitAndNoPassword) {
   for (const Cell& cell : matrix()) {
     SCOPED_TRACE(std::string(cell.service) + ", " + cell.fault);
-    Scene scene(cell);
+    Scene scene(cell.setup);
     ProgramRun run = scene.run();
     expect_lines("stdout", run.out, cell.out, scene);
     expect_lines("stderr", run.err, cell.err, scene);

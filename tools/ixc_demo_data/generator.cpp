@@ -16,11 +16,6 @@ constexpr int kMissingCity = 99;
 constexpr int kMissingBranch = 99;
 constexpr int kDaysPerMonth = 30;
 
-template <std::size_t N>
-std::string_view pick(Random& random, const std::array<std::string_view, N>& items) {
-  return items[random.below(N)];
-}
-
 std::string digits(Random& random, int count) {
   std::string text;
   for (int i = 0; i < count; ++i) text.push_back(static_cast<char>('0' + random.below(10)));

@@ -1,12 +1,14 @@
 // ixc-demo-data: the customers and receivables of a made-up internet provider, for the demo,
 // the benchmark and the tests. See usage below; generator.h says what the data holds and
 // writers.h how it is written.
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <regex>
+#include <stdexcept>
 #include <string>
 
 #include "generator.h"

@@ -53,107 +53,147 @@ void append_civil(std::string& out, const CivilDate& date) {
   out.append(text);
 }
 
-// --- SQL values ---
-
-void sql_text(std::string& out, std::string_view text) {
-  out.push_back('\'');
-  for (char c : text) {
-    if (c == '\'') {
-      out.append("''");
-    } else if (c == '\\') {
+// One character of a text: inside SQL quotes, or in a TSV field for LOAD DATA.
+void append_escaped(std::string& out, char c, bool sql) {
+  if (sql) {
+    out.append(c == '\'' ? "''" : c == '\\' ? "\\\\" : std::string_view(&c, 1));
+    return;
+  }
+  switch (c) {
+    case '\\':
       out.append("\\\\");
-    } else {
+      break;
+    case '\t':
+      out.append("\\t");
+      break;
+    case '\n':
+      out.append("\\n");
+      break;
+    case '\r':
+      out.append("\\r");
+      break;
+    case '\0':
+      out.append("\\0");
+      break;
+    default:
       out.push_back(c);
+  }
+}
+
+// The cells of one row in either form: SQL "(v,v,...)" with quoted texts and date
+// expressions, or a TSV line "v<TAB>v...<LF>" with LOAD DATA's escapes and day offsets.
+class RowText {
+ public:
+  RowText(std::string& out, bool sql, const std::string& base_day)
+      : out_(out), sql_(sql), base_day_(base_day) {
+    if (sql_) out_.push_back('(');
+  }
+  void end() { out_.append(sql_ ? ")" : "\n"); }
+
+  void text(std::string_view text) {
+    next();
+    if (sql_) out_.push_back('\'');
+    for (char c : text) append_escaped(out_, c, sql_);
+    if (sql_) out_.push_back('\'');
+  }
+  void nullable(const std::optional<std::string>& text) {
+    if (text) {
+      this->text(*text);
+    } else {
+      null();
     }
   }
-  out.push_back('\'');
-}
-void sql_nullable(std::string& out, const std::optional<std::string>& text) {
-  if (text) {
-    sql_text(out, *text);
-  } else {
-    out.append("NULL");
+  void flag(char c) { text(std::string_view(&c, 1)); }
+  void number(long long value) {
+    next();
+    append_number(out_, value);
   }
-}
-void sql_number(std::string& out, const std::optional<int>& value) {
-  if (value) {
-    append_number(out, *value);
-  } else {
-    out.append("NULL");
+  void number(const std::optional<int>& value) {
+    if (value) {
+      number(*value);
+    } else {
+      null();
+    }
   }
-}
-void sql_day(std::string& out, const std::string& base, int in_days) {
-  out.append(base);
-  if (in_days != 0) {
-    out.append(in_days < 0 ? " - INTERVAL " : " + INTERVAL ");
-    append_number(out, in_days < 0 ? -in_days : in_days);
-    out.append(" DAY");
+  void cents(const std::optional<Cents>& value) {
+    if (!value) return null();
+    next();
+    append_cents(out_, *value);
   }
+  void civil(const CivilDate& date) {
+    next();
+    if (sql_) out_.push_back('\'');
+    append_civil(out_, date);
+    if (sql_) out_.push_back('\'');
+  }
+  // Days from the load day: an expression in SQL, the bare offset in TSV (load.sql adds it).
+  void day(int in_days) {
+    next();
+    if (!sql_) return append_number(out_, in_days);
+    out_.append(base_day_);
+    if (in_days != 0) {
+      out_.append(in_days < 0 ? " - INTERVAL " : " + INTERVAL ");
+      append_number(out_, in_days < 0 ? -in_days : in_days);
+      out_.append(" DAY");
+    }
+  }
+
+ private:
+  void next() {
+    if (!first_) out_.push_back(sql_ ? ',' : '\t');
+    first_ = false;
+  }
+  void null() {
+    next();
+    out_.append(sql_ ? "NULL" : "\\N");
+  }
+  std::string& out_;
+  bool sql_;
+  const std::string& base_day_;
+  bool first_ = true;
+};
+
+// In the order of kCustomerColumns.
+void render(std::string& out, bool sql, const std::string& base_day, const Customer& c) {
+  RowText row(out, sql, base_day);
+  row.number(c.id);
+  row.text(c.razao);
+  row.nullable(c.fantasia);
+  row.flag(c.tipo_pessoa);
+  row.text(c.cnpj_cpf);
+  row.nullable(c.email);
+  row.nullable(c.telefone_celular);
+  row.flag(c.ativo);
+  row.civil(c.data_cadastro);
+  row.nullable(c.endereco);
+  row.nullable(c.numero);
+  row.nullable(c.bairro);
+  row.nullable(c.cep);
+  row.number(c.cidade);
+  row.end();
 }
 
-void sql_customer(std::string& out, const Customer& c) {
-  out.push_back('(');
-  append_number(out, c.id);
-  out.push_back(',');
-  sql_text(out, c.razao);
-  out.push_back(',');
-  sql_nullable(out, c.fantasia);
-  out.append(",'").push_back(c.tipo_pessoa);
-  out.append("',");
-  sql_text(out, c.cnpj_cpf);
-  out.push_back(',');
-  sql_nullable(out, c.email);
-  out.push_back(',');
-  sql_nullable(out, c.telefone_celular);
-  out.append(",'").push_back(c.ativo);
-  out.append("','");
-  append_civil(out, c.data_cadastro);
-  out.append("',");
-  sql_nullable(out, c.endereco);
-  out.push_back(',');
-  sql_nullable(out, c.numero);
-  out.push_back(',');
-  sql_nullable(out, c.bairro);
-  out.push_back(',');
-  sql_nullable(out, c.cep);
-  out.push_back(',');
-  sql_number(out, c.cidade);
-  out.push_back(')');
-}
-
-void sql_receivable(std::string& out, const Receivable& r, const std::string& base) {
-  out.push_back('(');
-  append_number(out, r.id);
-  out.push_back(',');
-  append_number(out, r.id_cliente);
-  out.push_back(',');
-  sql_number(out, r.id_contrato);
-  out.push_back(',');
-  sql_number(out, r.filial_id);
-  out.push_back(',');
-  sql_text(out, r.documento);
-  out.append(",'").push_back(r.status);
-  out.append("',");
-  if (r.valor) {
-    append_cents(out, *r.valor);
-  } else {
-    out.append("NULL");
-  }
-  out.push_back(',');
-  append_cents(out, r.valor_aberto);
-  out.push_back(',');
-  append_cents(out, r.valor_recebido);
-  out.push_back(',');
-  sql_day(out, base, r.issued_in_days);
-  out.push_back(',');
-  sql_day(out, base, r.due_in_days);
-  out.push_back(')');
+// In the order of kReceivableColumns, then kReceivableDates.
+void render(std::string& out, bool sql, const std::string& base_day, const Receivable& r) {
+  RowText row(out, sql, base_day);
+  row.number(r.id);
+  row.number(r.id_cliente);
+  row.number(r.id_contrato);
+  row.number(r.filial_id);
+  row.text(r.documento);
+  row.flag(r.status);
+  row.cents(r.valor);
+  row.cents(r.valor_aberto);
+  row.cents(r.valor_recebido);
+  row.day(r.issued_in_days);
+  row.day(r.due_in_days);
+  row.end();
 }
 
 // Rows of one table as INSERT statements of about kStatementBytes each.
-template <typename Row, typename Render>
+template <typename Row>
 void sql_inserts(std::string& out, std::string_view head, const std::vector<Row>& rows,
-                 Render render) {
+                 const std::string& base_day) {
   std::size_t statement_start = out.size();
   bool open = false;
   for (const Row& row : rows) {
@@ -168,109 +208,9 @@ void sql_inserts(std::string& out, std::string_view head, const std::vector<Row>
     } else {
       out.append(",\n");
     }
-    render(out, row);
+    render(out, true, base_day, row);
   }
   if (open) out.append(";\n");
-}
-
-// --- TSV values ---
-
-void tsv_text(std::string& out, std::string_view text) {
-  for (char c : text) {
-    switch (c) {
-      case '\\':
-        out.append("\\\\");
-        break;
-      case '\t':
-        out.append("\\t");
-        break;
-      case '\n':
-        out.append("\\n");
-        break;
-      case '\r':
-        out.append("\\r");
-        break;
-      case '\0':
-        out.append("\\0");
-        break;
-      default:
-        out.push_back(c);
-    }
-  }
-}
-void tsv_nullable(std::string& out, const std::optional<std::string>& text) {
-  if (text) {
-    tsv_text(out, *text);
-  } else {
-    out.append("\\N");
-  }
-}
-void tsv_number(std::string& out, const std::optional<int>& value) {
-  if (value) {
-    append_number(out, *value);
-  } else {
-    out.append("\\N");
-  }
-}
-
-void tsv_customer(std::string& out, const Customer& c) {
-  append_number(out, c.id);
-  out.push_back('\t');
-  tsv_text(out, c.razao);
-  out.push_back('\t');
-  tsv_nullable(out, c.fantasia);
-  out.push_back('\t');
-  out.push_back(c.tipo_pessoa);
-  out.push_back('\t');
-  tsv_text(out, c.cnpj_cpf);
-  out.push_back('\t');
-  tsv_nullable(out, c.email);
-  out.push_back('\t');
-  tsv_nullable(out, c.telefone_celular);
-  out.push_back('\t');
-  out.push_back(c.ativo);
-  out.push_back('\t');
-  append_civil(out, c.data_cadastro);
-  out.push_back('\t');
-  tsv_nullable(out, c.endereco);
-  out.push_back('\t');
-  tsv_nullable(out, c.numero);
-  out.push_back('\t');
-  tsv_nullable(out, c.bairro);
-  out.push_back('\t');
-  tsv_nullable(out, c.cep);
-  out.push_back('\t');
-  tsv_number(out, c.cidade);
-  out.push_back('\n');
-}
-
-void tsv_receivable(std::string& out, const Receivable& r) {
-  append_number(out, r.id);
-  out.push_back('\t');
-  append_number(out, r.id_cliente);
-  out.push_back('\t');
-  tsv_number(out, r.id_contrato);
-  out.push_back('\t');
-  tsv_number(out, r.filial_id);
-  out.push_back('\t');
-  tsv_text(out, r.documento);
-  out.push_back('\t');
-  out.push_back(r.status);
-  out.push_back('\t');
-  if (r.valor) {
-    append_cents(out, *r.valor);
-  } else {
-    out.append("\\N");
-  }
-  out.push_back('\t');
-  append_cents(out, r.valor_aberto);
-  out.push_back('\t');
-  append_cents(out, r.valor_recebido);
-  out.push_back('\t');
-  append_number(out, r.issued_in_days);
-  out.push_back('\t');
-  append_number(out, r.due_in_days);
-  out.push_back('\n');
 }
 
 void write_all(std::FILE* file, std::string& text) {
@@ -281,38 +221,26 @@ void write_all(std::FILE* file, std::string& text) {
 }
 
 std::string cities_and_branches_sql() {
-  std::string out;
+  std::string out, none;
   out.append("INSERT INTO cidade (").append(kCityColumns).append(") VALUES\n");
-  bool first = true;
   for (const City& city : cities()) {
-    out.append(first ? "(" : ",\n(");
-    first = false;
-    append_number(out, city.id);
-    out.push_back(',');
-    sql_text(out, city.nome);
-    out.push_back(',');
-    if (city.cod_ibge.empty()) {
-      out.append("NULL");
-    } else {
-      sql_text(out, city.cod_ibge);
-    }
-    out.push_back(')');
+    if (city.id != cities().front().id) out.append(",\n");
+    RowText row(out, true, none);
+    row.number(city.id);
+    row.text(city.nome);
+    row.nullable(city.cod_ibge.empty() ? std::nullopt : std::optional<std::string>(city.cod_ibge));
+    row.end();
   }
   out.append(";\nINSERT INTO filial (").append(kBranchColumns).append(") VALUES\n");
-  first = true;
   for (const Branch& branch : branches()) {
-    out.append(first ? "(" : ",\n(");
-    first = false;
-    append_number(out, branch.id);
-    out.push_back(',');
-    sql_text(out, branch.razao);
-    out.push_back(',');
-    sql_text(out, branch.fantasia);
-    out.push_back(',');
-    sql_text(out, branch.cnpj);
-    out.push_back(',');
-    append_number(out, branch.cidade);
-    out.push_back(')');
+    if (branch.id != branches().front().id) out.append(",\n");
+    RowText row(out, true, none);
+    row.number(branch.id);
+    row.text(branch.razao);
+    row.text(branch.fantasia);
+    row.text(branch.cnpj);
+    row.number(branch.cidade);
+    row.end();
   }
   out.append(";\n");
   return out;
@@ -337,9 +265,8 @@ void SqlWriter::write(const Chunk& chunk) {
       "INSERT INTO cliente (" + std::string(kCustomerColumns) + ") VALUES\n";
   std::string receivable_head = "INSERT INTO fn_areceber (" + std::string(kReceivableColumns) +
                                 ", " + std::string(kReceivableDates) + ") VALUES\n";
-  sql_inserts(text_, customer_head, chunk.customers, sql_customer);
-  sql_inserts(text_, receivable_head, chunk.receivables,
-              [this](std::string& out, const Receivable& r) { sql_receivable(out, r, base_day_); });
+  sql_inserts(text_, customer_head, chunk.customers, base_day_);
+  sql_inserts(text_, receivable_head, chunk.receivables, base_day_);
   flush();
 }
 
@@ -374,9 +301,9 @@ void TsvWriter::begin() {
 }
 
 void TsvWriter::write(const Chunk& chunk) {
-  for (const Customer& c : chunk.customers) tsv_customer(text_, c);
+  for (const Customer& c : chunk.customers) render(text_, false, base_day_, c);
   write_all(customers_, text_);
-  for (const Receivable& r : chunk.receivables) tsv_receivable(text_, r);
+  for (const Receivable& r : chunk.receivables) render(text_, false, base_day_, r);
   write_all(receivables_, text_);
 }
 
@@ -389,9 +316,8 @@ void TsvWriter::end() {
   std::string load = "-- Generated by ixc-demo-data: loads the .tsv files beside it.\n";
   load.append("SET NAMES utf8mb4;\n").append(kSessionMode);
   load.append(cities_and_branches_sql());
-  std::string quoted_folder;
-  sql_text(quoted_folder, folder_);
-  quoted_folder.pop_back();  // the file name follows inside the quotes
+  std::string quoted_folder = "'";  // left open: the file name follows inside the quotes
+  for (char c : folder_) append_escaped(quoted_folder, c, true);
   load.append("LOAD DATA LOCAL INFILE ").append(quoted_folder).append("/cliente.tsv'\n");
   load.append("  INTO TABLE cliente CHARACTER SET utf8mb4 (")
       .append(kCustomerColumns)
