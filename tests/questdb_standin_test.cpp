@@ -233,6 +233,11 @@ TEST_F(QuestDbStandinTest, AddedColumnsAreNullInOldRowsAndTruncateAndDropEmpty) 
   EXPECT_EQ(server.exec("TRUNCATE TABLE soma;").body, "{\"ddl\":\"OK\"}");
   EXPECT_EQ(server.query("SELECT count() FROM soma")["dataset"][0][0], 0);
   EXPECT_EQ(server.query("SHOW COLUMNS FROM soma")["count"], 4);  // the schema stays
+  // Nothing of the old rows survives: neither an upsert key nor a symbol's text.
+  ASSERT_EQ(server.write("soma a=4i,s=\"y\" 3000\nsoma a=5i,s=\"x\" 3000\nsoma a=6i 1000\n").status,
+            204);
+  EXPECT_EQ(column_values(server, "soma", "a"), (std::vector<json>{6, 5}));
+  EXPECT_EQ(column_values(server, "soma", "s"), (std::vector<json>{nullptr, "x"}));
 
   EXPECT_EQ(server.exec("DROP TABLE soma;").body, "{\"ddl\":\"OK\"}");
   EXPECT_EQ(server.exec("SHOW COLUMNS FROM soma").status, 400);

@@ -193,11 +193,11 @@ void create_drafted(TableStore& store, Plan& plan) {
   }
 }
 
-std::int64_t field_cell(Column& column, const Field& field, bool designated) {
+std::int64_t field_cell(Table& table, Column& column, const Field& field, bool designated) {
   switch (field.kind) {
     case FieldKind::Tag:
     case FieldKind::String:
-      return text_cell(column, field.text);
+      return text_cell(table, column, field.text);
     case FieldKind::Float:
       return double_cell(field.real);
     case FieldKind::Boolean:
@@ -225,7 +225,7 @@ void store_line(Plan& plan, TableStore& store, const Line& line, std::int64_t na
     if (draft.set_on_line[column] == line.number) continue;
     draft.set_on_line[column] = line.number;
     bool designated = static_cast<int>(column) == table.designated;
-    row[column] = field_cell(table.columns[column], field, designated);
+    row[column] = field_cell(table, table.columns[column], field, designated);
     designated_set = designated_set || designated;
   }
   if (table.designated >= 0 && !designated_set) {

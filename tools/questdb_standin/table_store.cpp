@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <numeric>
 
 #include "questdb_standin/names.h"
@@ -28,6 +29,13 @@ std::int64_t null_cell(ColumnType type) {
   return kNullCell;
 }
 
+std::string_view copy_into(Arena& arena, std::string_view text) {
+  if (text.empty()) return {};
+  auto* bytes = static_cast<char*>(arena.allocate(text.size(), 1));
+  std::memcpy(bytes, text.data(), text.size());
+  return {bytes, text.size()};
+}
+
 bool has_upsert_keys(const Table& table) {
   return std::any_of(table.columns.begin(), table.columns.end(),
                      [](const Column& c) { return c.upsert_key; });
@@ -40,7 +48,7 @@ std::string upsert_key(const Table& table, std::span<const std::int64_t> row) {
     const Column& column = table.columns[i];
     if (!column.upsert_key) continue;
     if (column.definition.type == ColumnType::String && row[i] != kNullCell) {
-      const std::string& text = column.texts[static_cast<size_t>(row[i])];
+      std::string_view text = column.texts[static_cast<size_t>(row[i])];
       key += std::to_string(text.size());
       key += ':';
       key += text;
@@ -94,12 +102,13 @@ void add_column(Table& table, const ColumnDefinition& definition) {
 
 void truncate_table(Table& table) {
   for (Column& column : table.columns) {
-    column.cells.clear();
-    column.texts.clear();
-    column.symbol_keys.clear();
+    column.cells = {};
+    column.texts = {};
+    column.symbol_keys = {};
   }
+  table.rows_by_key = {};
   table.row_count = 0;
-  table.rows_by_key.clear();
+  table.arena->release();
 }
 
 void blank_row(const Table& table, std::vector<std::int64_t>& row) {
@@ -111,28 +120,29 @@ std::int64_t double_cell(double value) { return std::bit_cast<std::int64_t>(valu
 
 double cell_double(std::int64_t cell) { return std::bit_cast<double>(cell); }
 
-std::int64_t text_cell(Column& column, std::string_view text) {
-  if (column.definition.type == ColumnType::Symbol) {
-    auto [entry, added] = column.symbol_keys.try_emplace(std::string(text), 0);
-    if (added) {
-      entry->second = static_cast<std::int64_t>(column.texts.size());
-      column.texts.emplace_back(text);
-    }
-    return entry->second;
+std::int64_t text_cell(Table& table, Column& column, std::string_view text) {
+  bool symbol = column.definition.type == ColumnType::Symbol;
+  if (symbol) {
+    if (auto found = find_text(column.symbol_keys, text)) return *found;
   }
-  column.texts.emplace_back(text);
-  return static_cast<std::int64_t>(column.texts.size() - 1);
+  std::string_view kept = copy_into(*table.arena, text);
+  auto index = static_cast<std::int64_t>(column.texts.size());
+  column.texts.push_back(kept);
+  if (symbol) add_text(column.symbol_keys, kept, index);
+  return index;
 }
 
 void store_row(Table& table, std::span<const std::int64_t> row) {
   if (has_upsert_keys(table)) {
-    auto [entry, added] = table.rows_by_key.try_emplace(upsert_key(table, row), table.row_count);
-    if (!added) {
+    std::string key = upsert_key(table, row);
+    if (auto found = find_text(table.rows_by_key, key)) {
       for (size_t i = 0; i < table.columns.size(); ++i) {
-        table.columns[i].cells[entry->second] = row[i];
+        table.columns[i].cells[static_cast<size_t>(*found)] = row[i];
       }
       return;
     }
+    add_text(table.rows_by_key, copy_into(*table.arena, key),
+             static_cast<std::int64_t>(table.row_count));
   }
   for (size_t i = 0; i < table.columns.size(); ++i) table.columns[i].cells.push_back(row[i]);
   ++table.row_count;

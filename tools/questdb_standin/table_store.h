@@ -5,13 +5,16 @@
 /// functions here do not lock. Nothing is written to disk.
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <memory_resource>
 #include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
+
+#include "questdb_standin/text_index.h"
 
 namespace ixc::standin {
 
@@ -39,9 +42,14 @@ struct Column {
   ColumnDefinition definition;
   bool upsert_key = false;
   std::vector<std::int64_t> cells;
-  std::vector<std::string> texts;
-  std::unordered_map<std::string, std::int64_t> symbol_keys;  // SYMBOL: text -> index in texts
+  std::vector<std::string_view> texts;  // bytes in the table's arena
+  TextIndex symbol_keys;                // SYMBOL: text -> index in texts
 };
+
+/// The bytes of a table's texts and upsert keys. A table of a hundred thousand rows would
+/// otherwise hold over a million small heap blocks, and freeing them on TRUNCATE stalled that
+/// request and the next one for tens of milliseconds.
+using Arena = std::pmr::monotonic_buffer_resource;
 
 struct Table {
   std::string name;
@@ -50,7 +58,8 @@ struct Table {
   std::string partition_by = "NONE";
   bool wal = false;
   std::size_t row_count = 0;
-  std::unordered_map<std::string, std::size_t> rows_by_key;  // encoded upsert keys -> row
+  std::unique_ptr<Arena> arena = std::make_unique<Arena>();
+  TextIndex rows_by_key;  // encoded upsert keys -> row
 };
 
 struct TableStore {
@@ -64,14 +73,16 @@ void drop_table(TableStore& store, std::string_view name);
 
 int find_column(const Table& table, std::string_view name);  // -1 when absent
 void add_column(Table& table, const ColumnDefinition& definition);
+/// Empties the table, keeping its columns; hands the arena's memory back at once.
 void truncate_table(Table& table);
 
 /// Makes `row` a row of nulls (false for BOOLEAN) as wide as the table, to be filled and stored.
 void blank_row(const Table& table, std::vector<std::int64_t>& row);
 std::int64_t double_cell(double value);
 double cell_double(std::int64_t cell);
-/// The cell for a text: SYMBOL reuses the index of an equal text, STRING always adds one.
-std::int64_t text_cell(Column& column, std::string_view text);
+/// The cell for a text in a column of `table`: SYMBOL reuses the index of an equal text, STRING
+/// always adds one.
+std::int64_t text_cell(Table& table, Column& column, std::string_view text);
 
 /// Appends the row, or replaces the row whose upsert key columns hold the same values.
 void store_row(Table& table, std::span<const std::int64_t> row);
