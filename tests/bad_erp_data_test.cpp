@@ -110,16 +110,6 @@ const ErpRun& erp() {
   return run;
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  for (std::size_t start = 0; start < text.size();) {
-    std::size_t end = text.find('\n', start);
-    lines.push_back(text.substr(start, end - start));
-    start = end == std::string::npos ? text.size() : end + 1;
-  }
-  return lines;
-}
-
 std::string record_line(int id, const std::string& name, const std::string& cpf, int status,
                         const std::string& contact, const std::string& value, int titles) {
   return "{'{#ID_CLIENTE}': " + std::to_string(id) + ", '{#RAZAO_SOCIAL}': " + name +

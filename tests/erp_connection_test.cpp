@@ -1,13 +1,10 @@
 // Opening the ERP connection against a real throwaway server, and against sockets that refuse
 // or never answer: what is agreed at connect time, what the errors say, and that every wait
 // ends with the run-time limit.
-#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <mysql.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,6 +12,7 @@
 #include <thread>
 
 #include "erp/erp_connection.h"
+#include "support/loopback_socket.h"
 #include "support/mariadb_server.h"
 #include "vendor/runtime_limiter.h"
 
@@ -41,28 +39,6 @@ std::string first_value(ErpConnection& connection, std::string_view sql) {
   if (!erp_next_row(result, values) || values.empty() || !values[0]) return "(none)";
   return std::string(*values[0]);
 }
-
-// A TCP port on 127.0.0.1 that the kernel accepts connections on (the backlog completes the
-// handshake) but that never sends a byte: a server that hangs before its greeting.
-struct SilentServer {
-  int fd = -1;
-  std::uint16_t port = 0;
-  SilentServer() {
-    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(fd, 8);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    port = ntohs(address.sin_port);
-  }
-  ~SilentServer() { ::close(fd); }
-};
-
-// A port on 127.0.0.1 where nothing listens any more.
-std::uint16_t refused_port() { return SilentServer().port; }
 
 // A one-second limit. Should a wait ignore it, the limiter's backstop would end the test
 // program with status 0, which would read as a pass: make that a loud failure instead.
@@ -134,7 +110,7 @@ TEST(ErpConnectErrors, AnUnknownDatabaseIsTheServersRefusal) {
 }
 
 TEST(ErpConnectErrors, ARefusedPortNamesHostAndPort) {
-  std::string port = std::to_string(refused_port());
+  std::string port = std::to_string(test::free_loopback_port());
   ErpParameters parameters{"127.0.0.1", port, "u", "Segredo-Recusado-3", "d"};
   std::string error = connect_error(parameters);
   EXPECT_THAT(error, AllOf(HasSubstr("MariaDB 127.0.0.1:" + port + ": "),
@@ -142,7 +118,7 @@ TEST(ErpConnectErrors, ARefusedPortNamesHostAndPort) {
 }
 
 TEST(ErpTimeLimit, AServerThatNeverGreetsEndsWithTheLimit) {
-  SilentServer silent;
+  test::LoopbackSocket silent(true);  // the kernel completes the handshake, nobody greets
   ErpParameters parameters{"127.0.0.1", std::to_string(silent.port), "u", "p", "d"};
   auto started = std::chrono::steady_clock::now();
   {

@@ -4,11 +4,7 @@
 // connection mid-reply and answering garbage. Each cell pins the console lines, the stream
 // they go to and the exit status, that the run ends within the limit plus a second, and that
 // neither password shows anywhere.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -18,6 +14,7 @@
 
 #include "app/console.h"
 #include "support/fake_mariadb.h"
+#include "support/loopback_socket.h"
 #include "support/mariadb_server.h"
 #include "support/program_run.h"
 #include "support/questdb_standin.h"
@@ -43,29 +40,7 @@ const std::string kClientsMissing = yellow("Tabela ixcClientes não encontrada, 
 const std::string kTotalsMissing = yellow("Tabela ixcClientesSoma não encontrada, criando tabela!");
 const std::vector<std::string> kStored = {kClientsMissing, "{'ddl': 'OK'}", kTotalsMissing, "OK"};
 
-// A port on 127.0.0.1 where nothing listens.
-std::uint16_t closed_port() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
 enum class Erp { Real, Refused, Silent, HalfGreeting, Garbage, Slow, Trickle, CutReply };
-
-std::vector<std::string> lines_of_text(const std::string& text) {
-  std::vector<std::string> lines;
-  for (std::size_t start = 0, end = 0; end != std::string::npos; start = end + 1) {
-    end = text.find('\n', start);
-    lines.push_back(text.substr(start, end - start));
-  }
-  return lines;
-}
 
 // Where a cell's fault sits; every other server behaves.
 struct Setup {
@@ -183,7 +158,7 @@ std::vector<Cell> matrix() {
        ingest_failed("Bad sender configuration string: key \"password\" given twice"), 0},
       // QuestDB's own message holds a line feed, and the client's text keeps it.
       {"QuestDB /write", "refuses the rows", write("reject"), kStored,
-       lines_of_text("Erro: " + rejected + "\nErro: " + rejected), 0},
+       lines_of("Erro: " + rejected + "\nErro: " + rejected), 0},
   };
   // clang-format on
 }
@@ -224,12 +199,12 @@ struct Scene {
       fake = std::make_unique<FakeMariaDb>(*fake_mode);
       erp.port = std::to_string(fake->port());
     } else if (cell.erp == Erp::Refused) {
-      erp.port = std::to_string(closed_port());
+      erp.port = std::to_string(free_loopback_port());
     }
     erp_peer = erp.host + ":" + erp.port;
 
     if (std::string(cell.zabbix) == "refused") {
-      zabbix = "127.0.0.1:" + std::to_string(closed_port());
+      zabbix = "127.0.0.1:" + std::to_string(free_loopback_port());
     } else {
       trapper =
           std::make_unique<TrapperStandin>(TrapperOptions{.fault = cell.zabbix, .slow_ms = 50});
@@ -250,7 +225,7 @@ struct Scene {
     if (exec == "refused") {
       quest.ports = {0};  // the ingestion port only: nothing on 9000
     } else if (write == "refused") {
-      ingest_port = std::to_string(closed_port());
+      ingest_port = std::to_string(free_loopback_port());
     }
     if (!exec.empty() && exec != "refused") quest.extra_arguments = {"--exec-fault", exec};
     if (!write.empty() && write != "refused") {
@@ -310,7 +285,8 @@ bool line_matches(const std::string& line, const std::string& pattern) {
   }
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
+// The printed lines, a last one without its line feed marked so.
+std::vector<std::string> printed_lines(const std::string& text) {
   std::vector<std::string> lines;
   std::size_t start = 0;
   while (start < text.size()) {
@@ -327,7 +303,7 @@ std::vector<std::string> lines_of(const std::string& text) {
 
 void expect_lines(const std::string& stream, const std::string& text,
                   const std::vector<std::string>& patterns, const Scene& scene) {
-  std::vector<std::string> lines = lines_of(text);
+  std::vector<std::string> lines = printed_lines(text);
   bool same = lines.size() == patterns.size();
   for (std::size_t i = 0; same && i < lines.size(); ++i) {
     same = line_matches(lines[i], scene.expand(patterns[i]));

@@ -1,7 +1,5 @@
 // The program's command line, modes and exit statuses, watched from outside the process.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <sys/wait.h>
@@ -11,6 +9,7 @@
 
 #include "app/banner.h"
 #include "app/deployment.h"
+#include "support/loopback_socket.h"
 #include "support/program_run.h"
 #include "vendor/runtime_limiter.h"
 
@@ -105,27 +104,9 @@ TEST(FullForm, AnUncaughtFailureIsOneLineOnStandardErrorWithItsOwnText) {
   EXPECT_EQ(run.status, 1);
 }
 
-// A TCP listener that accepts connections and never answers.
-struct SilentServer {
-  int listener = -1;
-  int port = 0;
-  SilentServer() {
-    listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener, 16);
-    socklen_t length = sizeof address;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-  }
-  ~SilentServer() { close(listener); }
-};
-
 TEST(RuntimeLimit, ASilentServerEndsTheRunWithTheTimeoutLineAndStatusZero) {
   // The connection completes in the kernel's backlog; the server never says a word.
-  SilentServer server;
+  LoopbackSocket server(true);  // accepts in the backlog, never answers
   ProgramRun run =
       run_program(test_build_program_path(),
                   full_arguments("descobertaClientes", "127.0.0.1", std::to_string(server.port),

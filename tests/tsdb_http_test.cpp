@@ -10,7 +10,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include "support/storage_run.h"
 
 #include <chrono>
 #include <mutex>
@@ -21,6 +20,7 @@
 
 #include "app/console.h"
 #include "app/run_settings.h"
+#include "support/storage_run.h"
 #include "tsdb/line_sender.h"
 #include "tsdb/query_client.h"
 #include "tsdb/schema.h"
@@ -283,12 +283,10 @@ TEST(QueryClient, AServerThatNeverAnswersIsCutByTheLimitWhichStaysSpent) {
   ScriptedServer server(9000, {{.hang = true}});
   kestrelkit::RuntimeLimiter limiter(300ms);
   auto start = std::chrono::steady_clock::now();
-  std::string out;
-  testing::internal::CaptureStdout();
-  EXPECT_THROW(run_query("SHOW COLUMNS FROM ixcClientes"), kestrelkit::TimeoutException);
-  EXPECT_THROW(run_query("SHOW COLUMNS FROM ixcClientes"), kestrelkit::TimeoutException);
-  flush_output();
-  out = testing::internal::GetCapturedStdout();
+  std::string out = stdout_of([] {
+    EXPECT_THROW(run_query("SHOW COLUMNS FROM ixcClientes"), kestrelkit::TimeoutException);
+    EXPECT_THROW(run_query("SHOW COLUMNS FROM ixcClientes"), kestrelkit::TimeoutException);
+  });
   EXPECT_EQ(out, "");  // never an "Error:" line
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1200ms);
   EXPECT_EQ(server.requests().size(), 1u);  // the second call did not wait at all
@@ -355,10 +353,7 @@ TEST(SchemaCheckScripted, AnUndecodableAddColumnReplyLeadsToCreationButAListingD
   }
   {
     ScriptedServer server(9000, {{200, R"({"error":"x"})"}, {200, "<html>"}});
-    testing::internal::CaptureStdout();
-    EXPECT_THROW(check_schema(kClientesTable), QueryError);
-    flush_output();
-    testing::internal::GetCapturedStdout();
+    stdout_of([] { EXPECT_THROW(check_schema(kClientesTable), QueryError); });
   }
 }
 
@@ -366,10 +361,8 @@ TEST(SchemaCheckScripted, ASpentLimitInsideTheGuardedBlockIsRaisedAgainByTheCrea
   use_questdb(kAddress);
   ScriptedServer server(9000, {{200, R"({"dataset":[["a"]]})"}, {.hang = true}});
   kestrelkit::RuntimeLimiter limiter(300ms);
-  testing::internal::CaptureStdout();
-  EXPECT_THROW(check_schema(kClientesTable), kestrelkit::TimeoutException);
-  flush_output();
-  std::string out = testing::internal::GetCapturedStdout();
+  std::string out =
+      stdout_of([] { EXPECT_THROW(check_schema(kClientesTable), kestrelkit::TimeoutException); });
   EXPECT_EQ(out, std::string(YELLOW) + std::string(kOutdatedMessage) + std::string(RESET) + "\n" +
                      std::string(YELLOW) + "Tabela ixcClientes não encontrada, criando tabela!" +
                      std::string(RESET) + "\n");

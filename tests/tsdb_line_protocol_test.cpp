@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "erp/local_time.h"
-#include "tsdb/client_rows_writer.h"
 #include "support/time_zone.h"
+#include "tsdb/client_rows_writer.h"
 #include "tsdb/line_protocol.h"
 #include "tsdb/line_sender.h"
 #include "tsdb/totals_writer.h"

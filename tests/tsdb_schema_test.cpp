@@ -2,15 +2,15 @@
 // outdated, wider-than-expected and missing tables, and a server that cannot be reached.
 #include <gtest/gtest.h>
 
-#include "support/storage_run.h"
-
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "app/console.h"
 #include "app/run_settings.h"
+#include "support/program_run.h"
 #include "support/questdb_standin.h"
+#include "support/storage_run.h"
 #include "tsdb/client_rows_writer.h"
 #include "tsdb/query_client.h"
 #include "tsdb/schema.h"
@@ -19,6 +19,8 @@
 namespace ixc {
 namespace {
 
+using test::lines_of;
+using test::printed_by;
 using test::stdout_of;
 using test::use_questdb;
 
@@ -44,18 +46,6 @@ const std::string kCreateSoma =
 
 std::string yellow(std::string_view text) {
   return std::string(YELLOW) + std::string(text) + std::string(RESET);
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
 }
 
 std::vector<std::string> column_names(const QuestDbStandin& server, const std::string& table) {
@@ -186,9 +176,8 @@ TEST_F(SchemaCheck, EmptyingDropsAnyReplyAndLeavesTheTableEmpty) {
 TEST(SchemaCheckUnreachable, ClientWriterPrintsItsSixLinesAndFailsWithoutTouchingStderr) {
   use_questdb(kUnreachable);
   const std::string error = "Error: http://127.0.0.29:9000/exec: ";
-  testing::internal::CaptureStderr();
-  std::string out = stdout_of([] { EXPECT_THROW(sendQuestDB({ClientDbRecord{}}), QueryError); });
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  auto [out, err] = printed_by([] { EXPECT_THROW(sendQuestDB({ClientDbRecord{}}), QueryError); });
+  EXPECT_EQ(err, "");
   auto lines = lines_of(out);
   ASSERT_EQ(lines.size(), 6u) << out;
   EXPECT_EQ(lines[0].rfind(error, 0), 0u) << lines[0];

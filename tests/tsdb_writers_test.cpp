@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <time.h>
-#include "support/storage_run.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,6 +14,7 @@
 #include "app/run_settings.h"
 #include "erp/local_time.h"
 #include "support/questdb_standin.h"
+#include "support/storage_run.h"
 #include "tsdb/client_rows_writer.h"
 #include "tsdb/line_protocol.h"
 #include "tsdb/schema.h"
@@ -23,6 +23,8 @@
 namespace ixc {
 namespace {
 
+using test::Printed;
+using test::printed_by;
 using test::stdout_of;
 using test::use_questdb;
 
@@ -30,23 +32,6 @@ using nlohmann::json;
 using test::QuestDbStandin;
 
 constexpr const char* kAddress = "127.0.0.24";
-
-struct Printed {
-  std::string out;
-  std::string err;
-};
-
-template <class Step>
-Printed printed_by(Step&& step) {
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  step();
-  flush_output();
-  Printed printed;
-  printed.out = testing::internal::GetCapturedStdout();
-  printed.err = testing::internal::GetCapturedStderr();
-  return printed;
-}
 
 // The rows of a table as objects keyed by column name, in the table's time order.
 std::vector<json> rows_of(const QuestDbStandin& server, const std::string& table) {

@@ -4,9 +4,6 @@
 #include "vendor/zabbix_sender.h"
 
 #include <dirent.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -17,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/loopback_socket.h"
 #include "support/program_run.h"
 #include "support/trapper_standin.h"
 #include "vendor/runtime_limiter.h"
@@ -150,25 +148,9 @@ TEST(ZabbixSenderReply, SlowAnswerStillSucceeds) {
   EXPECT_EQ(reply.processed, 1);
 }
 
-// A port that nothing listens on: bound, so that no one else takes it, but not listening.
-struct ClosedPort {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  std::uint16_t port = 0;
-  ClosedPort() {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-  }
-  ~ClosedPort() { close(fd); }
-};
-
 TEST(ZabbixSenderFailure, EachBrokenServerRaisesSendErrorNamingIt) {
   {
-    ClosedPort closed;
+    ixc::test::LoopbackSocket closed(false);
     std::string server = "127.0.0.1:" + std::to_string(closed.port);
     EXPECT_EQ(send_error_text([&] { send_zabbix(server, "ixc-lab", "k", 1); }),
               "Zabbix " + server + ": conexão recusada");
@@ -276,7 +258,7 @@ std::size_t client_time_waits(std::uint16_t port) {
 TEST(ZabbixSenderRepeat, ThousandsOfSendsLeakNoSocketAndLeaveNoTimeWait) {
   TrapperStandin trapper;
   TrapperStandin garbage({.fault = "garbage"});
-  ClosedPort closed;
+  ixc::test::LoopbackSocket closed(false);
   std::string refused = "127.0.0.1:" + std::to_string(closed.port);
   std::size_t descriptors = open_descriptors();
   constexpr int kSends = 3000;

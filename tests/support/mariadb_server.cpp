@@ -1,12 +1,9 @@
 #include "support/mariadb_server.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <mysql.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/loopback_socket.h"
+
 namespace ixc::test {
 namespace {
 
@@ -26,20 +25,6 @@ using namespace std::chrono_literals;
 
 constexpr std::string_view kReaderUser = "ixc_leitura";
 constexpr std::string_view kReaderPassword = "Leitura-7q!Zx#2024";
-
-std::uint16_t free_loopback_port() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-    throw std::runtime_error("test MariaDB: no free port on 127.0.0.1");
-  }
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 // Starts `argv` with its output in `log`; the child dies with the test program.
 pid_t spawn(const std::vector<std::string>& argv, const std::string& log) {

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace ixc::test {
@@ -85,6 +86,16 @@ std::vector<std::string> full_arguments(const std::string& mode, const std::stri
                                         const std::string& zabbix_host) {
   return {mode,          db_host,     db_port,       "ixc_leitura", "senhaSecreta#1",
           "ixcprovedor", quest_db_ip, quest_db_port, zabbix_host};
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = std::min(text.find('\n', start), text.size());
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
 }
 
 }  // namespace ixc::test

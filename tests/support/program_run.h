@@ -28,6 +28,9 @@ ProgramRun run_program(const std::string& path, const std::vector<std::string>& 
 std::string program_path();
 std::string test_build_program_path();
 
+/// The lines of a text without their line feeds; a last line without one counts too.
+std::vector<std::string> lines_of(const std::string& text);
+
 /// The ten-element command line of a collection run against the given servers.
 std::vector<std::string> full_arguments(const std::string& mode, const std::string& db_host,
                                         const std::string& db_port, const std::string& quest_db_ip,

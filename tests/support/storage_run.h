@@ -29,4 +29,19 @@ std::string stdout_of(Step&& step) {
   return testing::internal::GetCapturedStdout();
 }
 
+struct Printed {
+  std::string out;
+  std::string err;
+};
+
+/// Runs `step` and returns what it printed on both streams.
+template <class Step>
+Printed printed_by(Step&& step) {
+  testing::internal::CaptureStderr();
+  Printed printed;
+  printed.out = stdout_of(step);
+  printed.err = testing::internal::GetCapturedStderr();
+  return printed;
+}
+
 }  // namespace ixc::test
