@@ -1,6 +1,5 @@
 #include "discovery/debug_report.h"
 
-#include <charconv>
 #include <string_view>
 
 #include "app/console.h"
@@ -22,11 +21,7 @@ constexpr std::string_view kInactiveHeading =
 
 constexpr size_t kLabelWidth = 52;
 
-void append_value(std::string& out, std::int64_t value) {
-  char digits[24];
-  auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  out.append(digits, end);
-}
+void append_value(std::string& out, std::int64_t value) { append_int_repr(out, value); }
 void append_value(std::string& out, double value) { append_float_repr(out, value); }
 void append_value(std::string& out, const std::string& value) { append_str_repr(out, value); }
 void append_value(std::string& out, const std::optional<std::string>& value) {

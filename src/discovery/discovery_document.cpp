@@ -1,18 +1,13 @@
 #include "discovery/discovery_document.h"
 
-#include <charconv>
-
 #include "text/float_repr.h"
 #include "text/json_text.h"
+#include "text/python_repr.h"
 
 namespace ixc {
 namespace {
 
-void append_value(std::string& out, std::int64_t value) {
-  char digits[24];
-  auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  out.append(digits, end);
-}
+void append_value(std::string& out, std::int64_t value) { append_int_repr(out, value); }
 void append_value(std::string& out, double value) { append_float_repr(out, value); }
 void append_value(std::string& out, const std::string& value) { append_json_string(out, value); }
 void append_value(std::string& out, const std::optional<std::string>& value) {

@@ -11,15 +11,10 @@
 #include <utility>
 
 #include "vendor/runtime_limiter.h"
+#include "vendor/tcp_client.h"
 
 namespace ixc {
 namespace {
-
-std::string peer_text(std::string_view host, std::string_view port) {
-  bool v6 = host.find(':') != std::string_view::npos;
-  std::string peer = v6 ? "[" + std::string(host) + "]" : std::string(host);
-  return peer + ":" + std::string(port);
-}
 
 ErpError library_error(const ErpConnection& connection) {
   return ErpError("MariaDB " + connection.peer + ": " + mysql_error(connection.handle));
@@ -115,7 +110,7 @@ std::uint16_t parse_db_port(std::string_view host, std::string_view text) {
 ErpConnection open_erp_connection(const ErpParameters& parameters) {
   std::uint16_t port = parse_db_port(parameters.host, parameters.port);
   ErpConnection connection;
-  connection.peer = peer_text(parameters.host, parameters.port);
+  connection.peer = kestrelkit::tcp_peer_text(parameters.host, parameters.port);
   connection.handle = mysql_init(nullptr);
   if (!connection.handle) {
     throw ErpError("MariaDB " + connection.peer + ": sem memória para abrir a conexão");
@@ -194,10 +189,6 @@ bool erp_next_row(ErpResult& result, ErpRowValues& values) {
 
 std::size_t erp_row_count(const ErpResult& result) {
   return result.handle ? static_cast<std::size_t>(mysql_num_rows(result.handle)) : 0;
-}
-
-std::size_t erp_column_count(const ErpResult& result) {
-  return result.handle ? mysql_num_fields(result.handle) : 0;
 }
 
 }  // namespace ixc

@@ -72,8 +72,7 @@ using ErpRowValues = std::vector<std::optional<std::string_view>>;
 /// The views stay valid until the next call or until `result` goes away.
 bool erp_next_row(ErpResult& result, ErpRowValues& values);
 
-/// Number of rows and of columns in `result`.
+/// Number of rows in `result`.
 std::size_t erp_row_count(const ErpResult& result);
-std::size_t erp_column_count(const ErpResult& result);
 
 }  // namespace ixc

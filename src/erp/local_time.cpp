@@ -6,6 +6,15 @@
 
 namespace ixc {
 
+bool is_calendar_date_time(const LocalDateTime& t) {
+  static constexpr int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (t.month < 1 || t.month > 12 || t.day < 1) return false;
+  bool leap = (t.year % 4 == 0 && t.year % 100 != 0) || t.year % 400 == 0;
+  int month_days = kMonthDays[t.month - 1] + (t.month == 2 && leap ? 1 : 0);
+  return t.day <= month_days && t.hour >= 0 && t.hour < 24 && t.minute >= 0 && t.minute < 60 &&
+         t.second >= 0 && t.second < 60;
+}
+
 std::int64_t epoch_seconds(const LocalDateTime& local) {
   std::tm tm{};
   tm.tm_year = local.year - 1900;

@@ -8,6 +8,10 @@
 
 namespace ixc {
 
+/// True when `local` names a day of the proleptic Gregorian calendar and a time from 00:00:00
+/// to 23:59:59.
+bool is_calendar_date_time(const LocalDateTime& local);
+
 /// Seconds since the Unix epoch of `local`, read as local time in the host's time zone.
 std::int64_t epoch_seconds(const LocalDateTime& local);
 

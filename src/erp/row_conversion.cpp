@@ -4,6 +4,8 @@
 #include <cmath>
 #include <string>
 
+#include "erp/local_time.h"
+
 namespace ixc {
 namespace {
 
@@ -59,12 +61,6 @@ std::optional<LocalDateTime> date_fields(std::string_view text) {
   std::size_t fraction = text.size() - at;
   if (fraction < 1 || fraction > 6 || !digits(text, at, fraction)) return std::nullopt;
   return fields;
-}
-
-int days_in_month(int year, int month) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
 // Names the row in an error: its customer once the id is known, else its place in the result.
@@ -130,12 +126,7 @@ std::optional<double> parse_amount(std::string_view text) {
 
 std::optional<LocalDateTime> parse_date(std::string_view text) {
   auto fields = date_fields(text);
-  if (!fields) return std::nullopt;
-  const LocalDateTime& f = *fields;
-  if (f.month < 1 || f.month > 12 || f.day < 1 || f.day > days_in_month(f.year, f.month) ||
-      f.hour > 23 || f.minute > 59 || f.second > 59) {
-    return std::nullopt;
-  }
+  if (!fields || !is_calendar_date_time(*fields)) return std::nullopt;
   return fields;
 }
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "text/excerpt.h"
+#include "vendor/tcp_client.h"
 
 namespace ixc {
 namespace {
@@ -74,10 +75,6 @@ void read_addr(const std::string& addr, SenderConfig& config) {
   config.port = static_cast<std::uint16_t>(port);
 }
 
-std::string url_host(const std::string& host) {
-  return host.find(':') != std::string::npos ? "[" + host + "]" : host;
-}
-
 // The server's own words for a refusal: the `message` of its JSON error, else the body.
 std::string refusal_text(const HttpReply& reply) {
   auto parsed = nlohmann::json::parse(reply.body, nullptr, false);
@@ -140,8 +137,7 @@ std::size_t next_request_size(std::string_view pending, std::size_t bound) {
 
 LineSender::LineSender(SenderConfig config, CurlHandle handle)
     : config_(std::move(config)),
-      write_url_("http://" + url_host(config_.host) + ":" + std::to_string(config_.port) +
-                 "/write"),
+      write_url_("http://" + kestrelkit::tcp_peer_text(config_.host, config_.port) + "/write"),
       handle_(std::move(handle)) {}
 
 LineSender LineSender::from_conf(std::string_view conf) {

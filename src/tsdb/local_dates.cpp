@@ -23,16 +23,6 @@ std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {
   return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
-bool leap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-bool in_range(const LocalDateTime& t) {
-  static constexpr int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (t.month < 1 || t.month > 12 || t.day < 1) return false;
-  int month_days = kMonthDays[t.month - 1] + (t.month == 2 && leap(t.year) ? 1 : 0);
-  return t.day <= month_days && t.hour >= 0 && t.hour < 24 && t.minute >= 0 && t.minute < 60 &&
-         t.second >= 0 && t.second < 60;
-}
-
 long utc_offset(std::int64_t seconds) {
   auto time = static_cast<time_t>(seconds);
   std::tm tm{};
@@ -64,7 +54,7 @@ const LocalDates::Day& LocalDates::day(std::int64_t number, const LocalDateTime&
 }
 
 TimestampMicros LocalDates::micros(const LocalDateTime& local) {
-  if (in_range(local)) {
+  if (is_calendar_date_time(local)) {
     std::int64_t number = days_from_civil(local.year, static_cast<unsigned>(local.month),
                                           static_cast<unsigned>(local.day));
     const Day& found = day(number, local);

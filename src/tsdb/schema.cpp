@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "app/console.h"
+#include "text/excerpt.h"
 #include "text/python_repr.h"
 #include "tsdb/query_client.h"
 
@@ -26,9 +27,7 @@ const nlohmann::ordered_json& dataset_of(const Reply& reply, const TableSchema& 
     auto dataset = reply->find("dataset");
     if (dataset != reply->end() && (dataset->is_array() || dataset->is_object())) return *dataset;
   }
-  std::string shown = python_repr(*reply);
-  if (shown.size() > 300) shown = shown.substr(0, 300) + "...";
-  throw QueryError(listing + " veio sem dataset: " + shown);
+  throw QueryError(listing + " veio sem dataset: " + one_line_excerpt(python_repr(*reply), 300));
 }
 
 }  // namespace
@@ -64,7 +63,6 @@ std::vector<std::pair<std::string, std::string>> colunas_tabela(const TableSchem
 }
 
 void check_schema(const TableSchema& table) {
-  auto statements = colunas_tabela(table);
   Reply lista_colunas = run_query(show_columns_statement(table));
   try {
     std::size_t count = dataset_of(lista_colunas, table).size();
@@ -72,8 +70,8 @@ void check_schema(const TableSchema& table) {
     // Only the count decides: every column is added again, and the refusals for those that
     // exist are treated like the acknowledgement for the one that was missing.
     print_yellow(kOutdatedMessage);
-    for (const auto& [name, statement] : statements) {
-      Reply resultado = run_query(statement);
+    for (const ColumnDefinition& column : table.columns) {
+      Reply resultado = run_query(add_column_statement(table, column));
       if (table.prints_replies) print_reply(resultado);
     }
     return;

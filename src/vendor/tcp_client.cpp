@@ -211,14 +211,18 @@ TcpConnection::~TcpConnection() {
   if (fd >= 0) ::close(fd);
 }
 
-std::string tcp_peer_text(std::string_view host, std::uint16_t port) {
+std::string tcp_peer_text(std::string_view host, std::string_view port) {
   std::string text;
   if (host.find(':') != std::string_view::npos) {
     text.append("[").append(host).append("]");
   } else {
     text.append(host);
   }
-  return text + ":" + std::to_string(port);
+  return text.append(":").append(port);
+}
+
+std::string tcp_peer_text(std::string_view host, std::uint16_t port) {
+  return tcp_peer_text(host, std::to_string(port));
 }
 
 TcpConnection tcp_connect(std::string_view host, std::uint16_t port) {

@@ -31,8 +31,10 @@ struct TcpConnection {
   ~TcpConnection();
 };
 
-/// The peer text for `host` and `port`: IPv6 literals are bracketed.
+/// The peer text for `host` and `port`: IPv6 literals are bracketed. The port as text is kept
+/// as the caller wrote it.
 std::string tcp_peer_text(std::string_view host, std::uint16_t port);
+std::string tcp_peer_text(std::string_view host, std::string_view port);
 
 /// Connects to `host` (an IPv4 or IPv6 literal, or a name) on `port`, trying each resolved
 /// address in turn until one accepts.
