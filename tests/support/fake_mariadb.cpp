@@ -94,17 +94,6 @@ struct StatementWatch {
 }  // namespace
 
 FakeMariaDb::FakeMariaDb(const FakeMariaDbOptions& options) : options_(options) {
-  listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  if (listen_fd_ < 0 || ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-      ::listen(listen_fd_, 16) != 0 ||
-      ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-    throw std::runtime_error("fake MariaDB: cannot listen on 127.0.0.1");
-  }
-  port_ = ntohs(address.sin_port);
   acceptor_ = std::thread([this] { accept_loop(); });
 }
 
@@ -112,14 +101,13 @@ FakeMariaDb::~FakeMariaDb() {
   stopping_ = true;
   acceptor_.join();
   for (std::thread& connection : connections_) connection.join();
-  ::close(listen_fd_);
 }
 
 void FakeMariaDb::accept_loop() {
   while (!stopping_) {
-    pollfd entry{listen_fd_, POLLIN, 0};
+    pollfd entry{listener_.fd, POLLIN, 0};
     if (::poll(&entry, 1, kStopCheckMs) <= 0) continue;
-    int client = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    int client = ::accept4(listener_.fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) continue;
     int yes = 1;
     setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);

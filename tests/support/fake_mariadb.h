@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/loopback_socket.h"
+
 namespace ixc::test {
 
 enum class FakeMode { Silent, HalfGreeting, Garbage, Trickle, CutReply };
@@ -34,15 +36,14 @@ class FakeMariaDb {
   FakeMariaDb(const FakeMariaDb&) = delete;
   FakeMariaDb& operator=(const FakeMariaDb&) = delete;
 
-  std::uint16_t port() const { return port_; }
+  std::uint16_t port() const { return listener_.port; }
 
  private:
   void accept_loop();
   void serve(int client);
 
   FakeMariaDbOptions options_;
-  int listen_fd_ = -1;
-  std::uint16_t port_ = 0;
+  LoopbackSocket listener_{true};
   std::atomic<bool> stopping_{false};
   std::mutex mutex_;
   std::vector<std::thread> connections_;
