@@ -110,6 +110,18 @@ const ErpRun& erp() {
   return run;
 }
 
+// The rows of ixcClientes as objects keyed by column name, by customer.
+std::map<std::int64_t, json> stored_rows(const QuestDbStandin& questdb) {
+  json rows = questdb.query("SELECT * FROM ixcClientes");
+  std::map<std::int64_t, json> by_id;
+  for (const json& values : rows.at("dataset")) {
+    json row = json::object();
+    for (std::size_t i = 0; i < values.size(); ++i) row[rows["columns"][i]["name"]] = values[i];
+    by_id[row["idCliente"].get<std::int64_t>()] = row;
+  }
+  return by_id;
+}
+
 std::string record_line(int id, const std::string& name, const std::string& cpf, int status,
                         const std::string& contact, const std::string& value, int titles) {
   return "{'{#ID_CLIENTE}': " + std::to_string(id) + ", '{#RAZAO_SOCIAL}': " + name +
@@ -176,13 +188,7 @@ TEST(BadErpData, TheDocumentTheItemsAndTheStoredRowsCarryEachValueExactly) {
   EXPECT_TRUE(data[4]["{#RAZAO_SOCIAL}"].is_null());
   EXPECT_EQ(data[4]["{#CONTATO_CLIENTE}"], "N/A");
 
-  json rows = questdb.query("SELECT * FROM ixcClientes");
-  std::map<std::int64_t, json> by_id;
-  for (const json& values : rows.at("dataset")) {
-    json row = json::object();
-    for (std::size_t i = 0; i < values.size(); ++i) row[rows["columns"][i]["name"]] = values[i];
-    by_id[row["idCliente"].get<std::int64_t>()] = row;
-  }
+  std::map<std::int64_t, json> by_id = stored_rows(questdb);
   ASSERT_EQ(by_id.size(), 7u);
   EXPECT_EQ(by_id[4001]["razaoSocial"], kLongName);
   EXPECT_EQ(by_id[4002]["razaoSocial"], kControls);
@@ -199,25 +205,62 @@ TEST(BadErpData, TheDocumentTheItemsAndTheStoredRowsCarryEachValueExactly) {
   EXPECT_TRUE(by_id[4008]["dataVencimento"].is_null());
 }
 
-// The registration date is not aggregated, so it arrives as stored; the due date is, and the
-// grouped statement hands such a date over as the zero date (customer 4008 above).
-TEST(BadErpData, ARegistrationDateThatDoesNotExistEndsTheRunNamingTheCustomerBeforeAnySend) {
-  for (const char* date : {"2024-02-30", "2024-00-10", "2023-02-29"}) {
-    SCOPED_TRACE(date);
-    ErpParameters database = erp_database("data_invalida");
-    run_sql(std::string("SET SESSION sql_mode = 'ALLOW_INVALID_DATES';") +
-                "INSERT INTO cliente (id, razao, cnpj_cpf, ativo, data_cadastro) VALUES"
-                " (4101, 'Cliente', '1', 'S', '" +
-                date + "');" + receivable(4101, 1, "1.00"),
-            database.database);
-    TrapperStandin trapper;
-    ProgramRun run = ErpRun{database}.program("provedor", trapper.address());
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "ixc-atraso: cliente 4101: data_cadastro \"" + std::string(date) +
-                           "\" não é uma data\n");
-    EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(trapper.records().empty());
+// What the server keeps with a zero month or day (and, under ALLOW_INVALID_DATES, a day past
+// the month's end) stands for a date the ERP does not know: the run delivers every customer.
+TEST(BadErpData, DatesThatAreNoCalendarDayReadAsNullAndEveryCustomerIsDelivered) {
+  ErpParameters database = erp_database("data_sem_dia");
+  run_sql(
+      "ALTER TABLE fn_areceber MODIFY data_vencimento DATETIME NOT NULL;"
+      "SET SESSION sql_mode = 'ALLOW_INVALID_DATES';"
+      "INSERT INTO cliente (id, razao, cnpj_cpf, ativo, data_cadastro) VALUES"
+      " (4101, 'Mês zero', '1', 'S', '2019-00-10'), (4102, 'Dia zero', '2', 'S', '2019-05-00'),"
+      " (4103, 'Fim de mês', '3', 'S', '2024-02-30'), (4104, 'Comum', '4', 'S', '2020-06-15');" +
+          receivable(4101, 1, "1.00") + receivable(4102, 2, "2.00") + receivable(4103, 3, "3.00") +
+          receivable(4104, 4, "4.00") +
+          "UPDATE fn_areceber SET data_vencimento = '2019-05-00 10:00:00' WHERE id_cliente = "
+          "4102;"
+          "UPDATE fn_areceber SET data_vencimento = '2019-00-10' WHERE id_cliente = 4104;",
+      database.database);
+  TrapperStandin trapper;
+  QuestDbStandin questdb({.address = kQuestAddress, .ports = {9000}, .extra_arguments = {}});
+  ProgramRun run = ErpRun{database}.program("provedor", trapper.address());
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(run.out.ends_with("\nOK\n")) << run.out;
+
+  std::map<std::string, std::string> items;
+  for (const TrapperRecord& record : trapper.records()) {
+    for (const auto& item : record.request["data"]) items[item["key"]] = item["value"];
   }
+  for (int id = 4101; id <= 4104; ++id) {
+    EXPECT_EQ(items["valorAtraso[" + std::to_string(id) + "]"], std::to_string(id - 4100) + ".0");
+  }
+
+  std::map<std::int64_t, json> by_id = stored_rows(questdb);
+  ASSERT_EQ(by_id.size(), 4u);
+  // Without a registration date the row takes its line's timestamp, the time of the run.
+  for (int id : {4101, 4102, 4103})
+    EXPECT_GE(by_id[id]["dataCadastro"].get<std::string>(), "2026") << id;
+  EXPECT_EQ(by_id[4104]["dataCadastro"].get<std::string>().substr(0, 9), "2020-06-1");
+  EXPECT_TRUE(by_id[4102]["dataVencimento"].is_null());
+  EXPECT_TRUE(by_id[4104]["dataVencimento"].is_null());
+  EXPECT_TRUE(by_id[4101]["dataVencimento"].is_string());
+}
+
+TEST(BadErpData, ADateOfAnotherShapeEndsTheRunNamingTheCustomerBeforeAnySend) {
+  ErpParameters database = erp_database("data_torta");
+  run_sql(
+      "ALTER TABLE cliente MODIFY data_cadastro VARCHAR(20) NOT NULL;"
+      "INSERT INTO cliente (id, razao, cnpj_cpf, ativo, data_cadastro) VALUES"
+      " (4105, 'Comum', '5', 'S', '2020-01-01'), (4106, 'Cliente', '6', 'S', '10/05/2019');" +
+          receivable(4105, 1, "1.00") + receivable(4106, 2, "1.00"),
+      database.database);
+  TrapperStandin trapper;
+  ProgramRun run = ErpRun{database}.program("provedor", trapper.address());
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "ixc-atraso: cliente 4106: data_cadastro \"10/05/2019\" não é uma data\n");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(trapper.records().empty());
 }
 
 }  // namespace

@@ -210,7 +210,7 @@ TEST(ErpDateColumns, ADateThatIsNoDateNamesCustomerColumnAndValue) {
   ErpParameters parameters = test::erp_database("datatexto");
   test::run_sql(R"(
     ALTER TABLE cliente MODIFY data_cadastro VARCHAR(20) NOT NULL;
-    INSERT INTO cliente (id, razao, data_cadastro) VALUES (7, 'Data Torta', '2024-02-30');
+    INSERT INTO cliente (id, razao, data_cadastro) VALUES (7, 'Data Torta', '2024-2-3');
     INSERT INTO fn_areceber (id_cliente, id_contrato, data_vencimento, valor, valor_aberto)
       VALUES (7, 1, '2024-01-02', 10, 10);)",
                 "datatexto");
@@ -219,7 +219,7 @@ TEST(ErpDateColumns, ADateThatIsNoDateNamesCustomerColumnAndValue) {
     obterDadosCliente(connection);
     ADD_FAILURE() << "no error";
   } catch (const RowConversionError& error) {
-    EXPECT_EQ(std::string(error.what()), "cliente 7: data_cadastro \"2024-02-30\" não é uma data");
+    EXPECT_EQ(std::string(error.what()), "cliente 7: data_cadastro \"2024-2-3\" não é uma data");
   }
 }
 

@@ -74,13 +74,15 @@ TEST(DateText, RefusesTextsThatNameNoRealDate) {
   }
 }
 
-TEST(DateText, TellsTheZeroDateApart) {
-  EXPECT_TRUE(is_zero_date("0000-00-00"));
-  EXPECT_TRUE(is_zero_date("0000-00-00 00:00:00"));
-  EXPECT_TRUE(is_zero_date("0000-00-00 00:00:00.000000"));
-  EXPECT_FALSE(is_zero_date("2024-00-00"));
-  EXPECT_FALSE(is_zero_date("0000-01-01"));
-  EXPECT_FALSE(is_zero_date("0000-00-00x"));
+TEST(DateText, TellsTextsOfTheServersDateShapeApart) {
+  for (const char* text : {"0000-00-00", "0000-00-00 00:00:00.000000", "2019-05-00", "2019-00-10",
+                           "2019-05-00 10:00:00", "2024-02-30", "2024-01-01 10:00:00.5"}) {
+    EXPECT_TRUE(is_date_text(text)) << '"' << text << '"';
+  }
+  for (const char* text : {"", "0000-00-00x", "01/02/2024", "2024-1-01", "2024-01-01T00:00:00",
+                           "2024-01-01 10:00", "2024-01-01 10:00:00.1234567"}) {
+    EXPECT_FALSE(is_date_text(text)) << '"' << text << '"';
+  }
 }
 
 TEST(ClientRowFromValues, FillsEveryFieldFromItsPosition) {
@@ -105,6 +107,12 @@ TEST(ClientRowFromValues, KeepsNullTextsAndDatesAbsent) {
   for (std::size_t column : {2, 3, 4, 5, 6, 9, 10, 11, 12}) values[column] = std::nullopt;
   values[6] = "0000-00-00";
   ClientRow row = client_row_from_values(values, 1);
+  EXPECT_EQ(row.data_cadastro, std::nullopt);
+
+  // Dates the server keeps with a zero month or day read as null too, in both columns.
+  values[6] = "2019-05-00 10:00:00";
+  values[9] = "2019-00-10";
+  row = client_row_from_values(values, 1);
   EXPECT_EQ(row.razaoSocial, std::nullopt);
   EXPECT_EQ(row.cpfCnpj, std::nullopt);
   EXPECT_EQ(row.contatoCliente, std::nullopt);
@@ -135,8 +143,8 @@ TEST(ClientRowFromValues, NamesCustomerColumnAndValueOfABadValue) {
             "cliente 1017: titulosAtraso \"2.5\" não é um número inteiro");
 
   values = good_values();
-  values[9] = "2024-02-30";
-  EXPECT_EQ(conversion_error(values), "cliente 1017: dataVencimento \"2024-02-30\" não é uma data");
+  values[9] = "30/02/2024";
+  EXPECT_EQ(conversion_error(values), "cliente 1017: dataVencimento \"30/02/2024\" não é uma data");
 
   values = good_values();
   values[6] = "ontem";

@@ -2,6 +2,7 @@
 // reliability tests compare with a real server, the strict line-protocol reading, the timestamp
 // and dedup rules, and the fault switches.
 #include <arpa/inet.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -500,6 +501,25 @@ TEST_F(QuestDbStandinTest, DesignatedTimestampRules) {
             (std::vector<json>{"2023-11-14T22:13:20.123456Z", "2023-11-14T22:13:21.000000Z"}));
   EXPECT_EQ(column_values(server, "ixcClientesSoma", "outro"),
             (std::vector<json>{"2023-11-14T22:13:20.000001Z", "2023-11-14T22:13:20.000002Z"}));
+
+  // The designated column holds no instant before the epoch: one such line refuses the whole
+  // request with QuestDB's 500, the good line before it too. A plain TIMESTAMP column takes one.
+  ASSERT_EQ(server.exec("TRUNCATE TABLE ixcClientes").status, 200);
+  HttpReply refused = server.write(cliente_line(3, ",dataCadastro=1577847600000000t", 30.0) +
+                                   cliente_line(4, ",dataCadastro=-157766400000000t", 40.0));
+  EXPECT_EQ(refused.status, 500);
+  EXPECT_THAT(refused.body,
+              ::testing::MatchesRegex(
+                  R"(\{"code":"internal error","message":"failed to parse line protocol:errors )"
+                  R"(encountered on line\(s\):write error: ixcClientes, errno: -1, error: )"
+                  R"(timestamp before 1970-01-01 is not allowed","line":2,"errorId":"[^"]+"\})"));
+  EXPECT_EQ(server.write(cliente_line(5, "", 50.0, "-86400000000000")).status, 500);
+  EXPECT_TRUE(column_values(server, "ixcClientes", "idCliente").empty());
+  ASSERT_EQ(
+      server.write("ixcClientesSoma clientesAtrasoAtivo=3i,outro=-157766400000000t 7\n").status,
+      204);
+  EXPECT_EQ(column_values(server, "ixcClientesSoma", "outro").front(),  // designated 7 ns
+            "1965-01-01T00:00:00.000000Z");
 
   // A line without a timestamp at all takes the time of the request.
   ASSERT_EQ(server.write("semhora a=1i\n").status, 204);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@ using test::stdout_of;
 using test::use_questdb;
 
 using nlohmann::json;
+using test::HttpReply;
 using test::QuestDbStandin;
 
 constexpr const char* kAddress = "127.0.0.24";
@@ -175,6 +177,48 @@ TEST_F(Writers, NullFieldsAreLeftOutAndStoredAsNull) {
   std::int64_t line = iso_micros(rows[0]["dataCadastro"]);
   EXPECT_GE(line, before);
   EXPECT_LE(line, after);
+}
+
+// Migrated ERPs hold registrations of 1965 and placeholders of 1900; the designated column
+// cannot, and one such line costs the server's whole request.
+TEST_F(Writers, ARegistrationBeforeTheEpochIsLeftOutAndCostsNoOtherRow) {
+  std::vector<ClientDbRecord> records{customer(1), customer(2), customer(3), customer(4)};
+  records[1].dataCadastro = LocalDateTime{1965, 3, 10, 0, 0, 0};
+  records[1].dataVencimento = LocalDateTime{1969, 12, 1, 0, 0, 0};
+  records[2].dataCadastro = LocalDateTime{1900, 1, 1, 0, 0, 0};
+  std::int64_t before = clock_micros();
+  Printed printed = printed_by([&] { sendQuestDB(records); });
+  std::int64_t after = clock_micros();
+  EXPECT_EQ(printed.err, "");
+  std::map<std::int64_t, json> by_id;
+  for (const json& row : rows_of(server, "ixcClientes")) by_id[row["idCliente"]] = row;
+  ASSERT_EQ(by_id.size(), 4u);
+  for (std::int64_t id : {2, 3}) {
+    std::int64_t line = iso_micros(by_id[id]["dataCadastro"]);
+    EXPECT_GE(line, before);
+    EXPECT_LE(line, after);
+    EXPECT_EQ(by_id[id]["razaoSocial"], "Cliente " + std::to_string(id));
+  }
+  EXPECT_EQ(iso_micros(by_id[2]["dataVencimento"]),
+            epoch_seconds(*records[1].dataVencimento) * 1000000);
+  EXPECT_EQ(iso_micros(by_id[4]["dataCadastro"]),
+            epoch_seconds(*records[3].dataCadastro) * 1000000);
+
+  // The same rows with the early dates in their lines, as they went out before: the stand-in
+  // answers as the server does and stores none of them.
+  LocalDates dates;
+  std::vector<Field> fields;
+  std::string lines;
+  for (const ClientDbRecord& record : records) {
+    client_row_fields(record, 0, dates, fields);
+    fields.push_back(Field("dataCadastro", dates.micros(*record.dataCadastro)));
+    append_line(lines, "ixcClientes", fields, TimestampNanos::now());
+  }
+  server.query("TRUNCATE TABLE ixcClientes;");
+  HttpReply refused = server.write(lines);
+  EXPECT_EQ(refused.status, 500);
+  EXPECT_NE(refused.body.find("timestamp before 1970-01-01 is not allowed"), std::string::npos);
+  EXPECT_TRUE(rows_of(server, "ixcClientes").empty());
 }
 
 TEST_F(Writers, EachPassReplacesTheSnapshotAndAnEmptyListLeavesItEmpty) {

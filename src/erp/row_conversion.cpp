@@ -95,11 +95,15 @@ std::optional<std::string> text_at(const ErpRowValues& values, std::size_t colum
   return std::string(*values[column]);
 }
 
+// A date the server keeps with a zero month or day (the zero date among them) stands for one
+// the ERP does not know, as a NULL does; only a text that is no date at all is an error.
 std::optional<LocalDateTime> date_at(const ErpRowValues& values, const RowName& row,
                                      std::size_t column) {
-  if (!values[column] || is_zero_date(*values[column])) return std::nullopt;
+  if (!values[column]) return std::nullopt;
   auto value = parse_date(*values[column]);
-  if (!value) fail_value(row, column, *values[column], "não é uma data");
+  if (!value && !is_date_text(*values[column])) {
+    fail_value(row, column, *values[column], "não é uma data");
+  }
   return value;
 }
 
@@ -130,10 +134,7 @@ std::optional<LocalDateTime> parse_date(std::string_view text) {
   return fields;
 }
 
-bool is_zero_date(std::string_view text) {
-  auto fields = date_fields(text);
-  return fields && fields->year == 0 && fields->month == 0 && fields->day == 0;
-}
+bool is_date_text(std::string_view text) { return date_fields(text).has_value(); }
 
 ClientRow client_row_from_values(const ErpRowValues& values, std::size_t row_number) {
   RowName row{"linha " + std::to_string(row_number)};

@@ -2,7 +2,8 @@
 /// Turns the text-protocol values of one row of the overdue statement into a ClientRow, by
 /// position. Integers are read strictly, texts kept as they came (NULL absent, empty kept), the
 /// amount becomes the nearest double of its decimal text and the dates become local date-times
-/// with any fraction of a second dropped; the zero date is absent, as a NULL is. A value that
+/// with any fraction of a second dropped. A date of the server's shape that names no calendar
+/// day or time (the zero date, `2019-05-00`, `2019-00-10`) is absent, as a NULL is. A value that
 /// does not convert raises RowConversionError naming the customer, the column and the value.
 #include <cstddef>
 #include <cstdint>
@@ -40,8 +41,9 @@ std::optional<double> parse_amount(std::string_view text);
 /// and time of day; no value otherwise, the zero date included.
 std::optional<LocalDateTime> parse_date(std::string_view text);
 
-/// Whether `text` is the zero date ("0000-00-00", with or without a time of day), which the ERP
-/// stores for a date it does not know.
-bool is_zero_date(std::string_view text);
+/// Whether `text` has the shape of a date or date-time the server sends ("YYYY-MM-DD" or
+/// "YYYY-MM-DD HH:MM:SS[.ffffff]"), whatever its fields hold: the server keeps dates with a zero
+/// month or day for ones the ERP does not know.
+bool is_date_text(std::string_view text);
 
 }  // namespace ixc

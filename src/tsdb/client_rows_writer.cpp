@@ -23,8 +23,12 @@ void client_row_fields(const ClientDbRecord& contrato, std::int64_t run_timestam
   if (contrato.cpfCnpj) fields.push_back(Field("cpfCnpj", *contrato.cpfCnpj));
   if (contrato.contatoCliente) fields.push_back(Field("contatoCliente", *contrato.contatoCliente));
   fields.push_back(Field("statusCliente", contrato.statusCliente));
+  // dataCadastro is the table's designated timestamp, which cannot hold an instant before the
+  // epoch: the server refuses the whole request for one such line, every other customer's row
+  // with it. Such a date is left out, as a missing one is, and the row takes the line's time.
   if (contrato.dataCadastro) {
-    fields.push_back(Field("dataCadastro", dates.micros(*contrato.dataCadastro)));
+    TimestampMicros registered = dates.micros(*contrato.dataCadastro);
+    if (registered.micros >= 0) fields.push_back(Field("dataCadastro", registered));
   }
   fields.push_back(Field("valorAtraso", contrato.valorAtraso));
   fields.push_back(Field("titulosAtraso", contrato.titulosAtraso));

@@ -17,8 +17,9 @@ namespace ixc {
 
 void sendQuestDB(const std::vector<ClientDbRecord>& descobertaClientesDB);
 
-/// The fields of one record's line, in line order, nulls left out. The texts are borrowed from
-/// `contrato`; `dates` and `fields` serve every row of a pass (`fields` is cleared first).
+/// The fields of one record's line, in line order, nulls left out, and a registration date
+/// before 1970 (the designated column cannot hold it) left out as a null is. The texts are borrowed
+/// from `contrato`; `dates` and `fields` serve every row of a pass (`fields` is cleared first).
 void client_row_fields(const ClientDbRecord& contrato, std::int64_t run_timestamp,
                        LocalDates& dates, std::vector<Field>& fields);
 

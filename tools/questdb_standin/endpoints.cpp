@@ -33,11 +33,12 @@ std::string next_error_id() {
   return id;
 }
 
-HttpResponse write_error(const std::string& message, int line) {
-  std::string body = "{\"code\":\"invalid\",\"message\":";
+HttpResponse write_error(const std::string& message, int line, int status = 400,
+                         const char* code = "invalid") {
+  std::string body = "{\"code\":\"" + std::string(code) + "\",\"message\":";
   append_json_string(body, message);
   body += ",\"line\":" + std::to_string(line) + ",\"errorId\":\"" + next_error_id() + "\"}";
-  return {400, kJson, body, {}};
+  return {status, kJson, body, {}};
 }
 
 std::int64_t now_micros() {
@@ -65,9 +66,9 @@ HttpResponse exec(const HttpRequest& request, const ServerOptions& options, Tabl
 }
 
 HttpResponse write(const HttpRequest& request, const ServerOptions& options, TableStore& store) {
-  const std::string prefix = "failed to parse line protocol:errors encountered on line(s):\n";
+  const std::string prefix = "failed to parse line protocol:errors encountered on line(s):";
   if (options.write_fault == Fault::Reject) {
-    return write_error(prefix + "error in line 1: rejected by --write-fault reject", 1);
+    return write_error(prefix + "\nerror in line 1: rejected by --write-fault reject", 1);
   }
   auto unit = nanos_per_unit(query_parameter(request.query_string, "precision").value_or(""));
   if (!unit) return write_error("unsupported precision", 0);
@@ -75,8 +76,13 @@ HttpResponse write(const HttpRequest& request, const ServerOptions& options, Tab
     std::lock_guard lock(store.mutex);
     ingest_lines(store, request.body, *unit, now_micros());
   } catch (const LineProtocolError& error) {
-    return write_error(prefix + "error in line " + std::to_string(error.line) + ": " + error.what(),
-                       error.line);
+    return write_error(
+        prefix + "\nerror in line " + std::to_string(error.line) + ": " + error.what(), error.line);
+  } catch (const TimestampBeforeEpoch& error) {
+    // The server's text here has no line break and names the table, not the line.
+    return write_error(
+        prefix + "write error: " + error.table + ", errno: -1, error: " + error.what(), error.line,
+        500, "internal error");
   }
   return {204, "", "", {}};
 }

@@ -151,6 +151,7 @@ std::int64_t line_micros(const Line& line, std::int64_t nanos_per_unit, std::int
 
 void check_line(Plan& plan, TableStore& store, const Line& line, std::int64_t nanos_per_unit) {
   Draft& draft = draft_for(plan, store, line);
+  bool designated_given = false;
   for (size_t i = 0; i < line.fields.size(); ++i) {
     const Field& field = line.fields[i];
     int column = column_for(draft, i, field.name);
@@ -169,11 +170,18 @@ void check_line(Plan& plan, TableStore& store, const Line& line, std::int64_t na
     if (draft.set_on_line[static_cast<size_t>(column)] == line.number) continue;
     draft.set_on_line[static_cast<size_t>(column)] = line.number;
     check_field(draft, line, field, column);
+    if (column == draft.designated) {
+      designated_given = true;
+      if (field.integer < 0) {
+        throw TimestampBeforeEpoch(line.number, draft.name);
+      }
+    }
   }
   if (draft.created_here && draft.designated < 0 && draft.first_line == line.number) {
     draft.designated = add_draft_column(draft, "timestamp", ColumnType::Timestamp);
   }
-  line_micros(line, nanos_per_unit, 0);
+  std::int64_t at = line_micros(line, nanos_per_unit, 0);
+  if (!designated_given && at < 0) throw TimestampBeforeEpoch(line.number, draft.name);
 }
 
 void create_drafted(TableStore& store, Plan& plan) {
