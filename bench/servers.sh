@@ -1,7 +1,8 @@
 # Throwaway servers for scripts/demo and bench/run, sourced by both (bash):
 #
 #   ixc_start_mariadb FOLDER [BUFFER_POOL]   MariaDB on 127.0.0.1, a free port, data in FOLDER;
-#                                            sets IXC_DB_PORT, IXC_DB_SOCKET, IXC_DB_USER/PASSWORD
+#                                            sets IXC_DB_PORT, IXC_DB_SOCKET, IXC_DB_PID,
+#                                            IXC_DB_USER/PASSWORD
 #   ixc_root_sql [ARGS...]                   the mariadb client as root over that socket
 #   ixc_create_erp DATABASE                  an empty ERP schema (tools/ixc_erp/ixc_schema.sql)
 #   ixc_start_trapper HOST:PORT RECORD LOG   the Zabbix trapper stand-in; sets IXC_TRAPPER_PORT
@@ -76,6 +77,7 @@ ixc_start_mariadb() {
       kill -0 "$pid" 2>/dev/null || break
       if mariadb-admin --no-defaults --socket="$IXC_DB_SOCKET" --user=root ping >/dev/null 2>&1; then
         IXC_DB_PORT=$port
+        IXC_DB_PID=$pid
         ixc_root_sql -e "CREATE USER '$IXC_DB_USER'@'%' IDENTIFIED BY '$IXC_DB_PASSWORD';
                          GRANT SELECT ON *.* TO '$IXC_DB_USER'@'%';"
         return 0

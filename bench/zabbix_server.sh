@@ -1,0 +1,192 @@
+# A real Zabbix 6.0 server from Debian's packages for bench/run --zabbix-server, sourced after
+# servers.sh (bash), on the MariaDB that ixc_start_mariadb started:
+#
+#   ixc_start_zabbix FOLDER [SETTING=VALUE...]   zabbix_server on 127.0.0.1 with its own database,
+#                                                configuration and log in FOLDER, the settings
+#                                                added to its configuration; the frontend's API
+#                                                under `php -S`; sets IXC_ZBX_PORT, IXC_ZBX_LOG,
+#                                                IXC_ZBX_PID, IXC_ZBX_API
+#   ixc_stop_zabbix                              stops the API and the server, workers included
+#   ixc_zbx_api METHOD PARAMS_JSON               one API call; prints its result as JSON
+#   ixc_zbx_sql STATEMENT                        a statement on the Zabbix database, tab output
+#   ixc_zbx_quiet [SECONDS]                      waits (300 s at most) until what digests the
+#                                                values and MariaDB have used under 10% of a
+#                                                core for 3 s in a row
+#
+# Everything listens on loopback only and is remembered for ixc_stop_all; /etc/zabbix is
+# neither read nor written (the frontend reads a configuration in FOLDER through the router of
+# tests/fixtures/deploy).
+
+IXC_ZBX_PASSWORD='Zbx-bench-5Rt1'
+
+# A free port below 32768: zabbix_server refuses a ListenPort above 32767.
+ixc_low_free_port() {
+  python3 -c '
+import random, socket
+while True:
+    port = random.randint(20000, 32767)
+    with socket.socket() as s:
+        try:
+            s.bind(("127.0.0.1", port))
+        except OSError:
+            continue
+    print(port)
+    break'
+}
+
+ixc_zbx_sql() { ixc_root_sql -N -B zabbix -e "$1"; }
+
+ixc_start_zabbix() {
+  local folder=$1 i
+  shift
+  mkdir -p "$folder"
+  ixc_root_sql -e "CREATE DATABASE zabbix CHARACTER SET utf8mb4 COLLATE utf8mb4_bin;
+    CREATE USER 'zabbix'@'%' IDENTIFIED BY '$IXC_ZBX_PASSWORD';
+    GRANT ALL ON zabbix.* TO 'zabbix'@'%';
+    SET GLOBAL log_bin_trust_function_creators = 1;"
+  {
+    echo 'SET autocommit=0; SET unique_checks=0; SET foreign_key_checks=0;'
+    zcat /usr/share/zabbix-server-mysql/{schema,images,data}.sql.gz
+    echo 'COMMIT;'
+  } | ixc_root_sql zabbix || { ixc_fail "importing the Zabbix schema failed"; return 1; }
+  # The schema's own host polls an agent that is not there, which only adds noise.
+  ixc_zbx_sql "UPDATE hosts SET status = 1 WHERE host = 'Zabbix server'"
+
+  IXC_ZBX_PORT=$(ixc_low_free_port)
+  IXC_ZBX_LOG=$folder/zabbix_server.log
+  {
+    cat <<CONF
+LogType=file
+LogFile=$IXC_ZBX_LOG
+LogFileSize=0
+PidFile=$folder/zabbix_server.pid
+SocketDir=$folder
+DBHost=127.0.0.1
+DBPort=$IXC_DB_PORT
+DBName=zabbix
+DBUser=zabbix
+DBPassword=$IXC_ZBX_PASSWORD
+AllowUnsupportedDBVersions=1
+AllowRoot=1
+ListenIP=127.0.0.1
+ListenPort=$IXC_ZBX_PORT
+HousekeepingFrequency=0
+StartPollers=1
+StartPollersUnreachable=1
+StartHistoryPollers=1
+StartPingers=0
+StartDiscoverers=0
+StartHTTPPollers=0
+StartProxyPollers=0
+StartODBCPollers=0
+StartReportWriters=0
+CONF
+    # zabbix_server refuses a parameter given twice: the caller's settings replace these.
+    local setting
+    for setting in "$@"; do echo "$setting"; done
+  } | awk -F= '{ value[$1] = $0; if (!($1 in seen)) { order[++n] = $1; seen[$1] = 1 } }
+               END { for (i = 1; i <= n; i++) print value[order[i]] }' >"$folder/zabbix_server.conf"
+  PATH=$PATH:/usr/sbin zabbix_server -c "$folder/zabbix_server.conf" -f \
+    >"$folder/zabbix_server.out" 2>&1 </dev/null &
+  IXC_ZBX_PID=$!
+  ixc_remember "$IXC_ZBX_PID"
+  for ((i = 0; i < 1200; i++)); do
+    grep -q 'started \[trapper #1\]' "$IXC_ZBX_LOG" 2>/dev/null && break
+    kill -0 "$IXC_ZBX_PID" 2>/dev/null || {
+      tail -20 "$folder/zabbix_server.out" "$IXC_ZBX_LOG" >&2 2>/dev/null
+      ixc_fail "zabbix_server ended before its trapper started"
+      return 1
+    }
+    sleep 0.1
+  done
+
+  local web_port
+  web_port=$(ixc_free_port)
+  cat >"$folder/zabbix.conf.php" <<CONF
+<?php
+\$DB['TYPE'] = 'MYSQL';
+\$DB['SERVER'] = '127.0.0.1';
+\$DB['PORT'] = '$IXC_DB_PORT';
+\$DB['DATABASE'] = 'zabbix';
+\$DB['USER'] = 'zabbix';
+\$DB['PASSWORD'] = '$IXC_ZBX_PASSWORD';
+\$DB['SCHEMA'] = '';
+\$DB['ENCRYPTION'] = false;
+\$DB['DOUBLE_IEEE754'] = true;
+\$ZBX_SERVER = '127.0.0.1';
+\$ZBX_SERVER_PORT = '$IXC_ZBX_PORT';
+\$ZBX_SERVER_NAME = 'ixc-atraso bench';
+\$IMAGE_FORMAT_DEFAULT = IMAGE_FORMAT_PNG;
+CONF
+  IXC_ZABBIX_FRONTEND_CONF=$folder/zabbix.conf.php php -d session.save_path="$folder" \
+    -d memory_limit=2G -S "127.0.0.1:$web_port" -t /usr/share/zabbix \
+    "$IXC_ROOT/tests/fixtures/deploy/zabbix_frontend_router.php" >"$folder/php.log" 2>&1 </dev/null &
+  IXC_ZBX_WEB_PID=$!
+  ixc_remember "$IXC_ZBX_WEB_PID"
+  IXC_ZBX_API=http://127.0.0.1:$web_port/api_jsonrpc.php
+  IXC_ZBX_AUTH=
+  for ((i = 0; i < 600; i++)); do
+    curl -sS --max-time 10 -H 'Content-Type: application/json-rpc' \
+      -d '{"jsonrpc":"2.0","method":"apiinfo.version","params":{},"id":1}' "$IXC_ZBX_API" 2>/dev/null |
+      grep -q '"result":"6\.0\.' && break
+    sleep 0.1
+  done
+  IXC_ZBX_AUTH=$(ixc_zbx_api user.login '{"username": "Admin", "password": "zabbix"}' |
+    python3 -c 'import json, sys; print(json.load(sys.stdin))')
+}
+
+ixc_stop_zabbix() {
+  local children i
+  ixc_stop "$IXC_ZBX_WEB_PID"
+  children=$(pgrep -P "$IXC_ZBX_PID" || true)
+  # It flushes its caches to the database on the way out, which takes a while when they are full.
+  kill -TERM "$IXC_ZBX_PID" 2>/dev/null || return 0
+  for ((i = 0; i < 600; i++)); do kill -0 "$IXC_ZBX_PID" 2>/dev/null || break; sleep 0.1; done
+  kill -KILL "$IXC_ZBX_PID" 2>/dev/null || true
+  wait "$IXC_ZBX_PID" 2>/dev/null || true
+  # shellcheck disable=SC2086
+  [ -z "$children" ] || kill -KILL $children 2>/dev/null || true
+}
+
+ixc_zbx_api() {
+  local request reply
+  request=$(python3 -c '
+import json, sys
+call = {"jsonrpc": "2.0", "method": sys.argv[1], "params": json.loads(sys.argv[2]), "id": 1}
+if sys.argv[3]:
+    call["auth"] = sys.argv[3]
+print(json.dumps(call))' "$1" "$2" "${IXC_ZBX_AUTH:-}")
+  reply=$(curl -sS --max-time 600 -H 'Content-Type: application/json-rpc' --data-binary @- \
+    "$IXC_ZBX_API" <<<"$request") || { ixc_fail "Zabbix API $1: no answer"; return 1; }
+  python3 -c '
+import json, sys
+reply = json.loads(sys.stdin.read())
+if "error" in reply:
+    sys.exit("Zabbix API " + sys.argv[1] + ": " + json.dumps(reply["error"]))
+print(json.dumps(reply["result"]))' "$1" <<<"$reply"
+}
+
+# CPU ticks used so far by the server's processes that digest what it received (discovery,
+# preprocessing, history syncing, trappers) and by MariaDB. The configuration syncer and the
+# pollers are left out: they work on their own clock whatever arrives.
+ixc_zbx_ticks() {
+  local pids
+  pids=$(ps -o pid=,args= --ppid "$IXC_ZBX_PID" |
+    awk '/lld worker|lld manager|preprocessing|history syncer|trapper/ { print $1 }')
+  # shellcheck disable=SC2086
+  cat $(printf '/proc/%s/stat ' $pids "$IXC_DB_PID") 2>/dev/null |
+    awk '{ sum += $14 + $15 } END { print sum + 0 }'
+}
+
+ixc_zbx_quiet() {
+  local limit=${1:-300} deadline calm=0 before after hz
+  hz=$(getconf CLK_TCK)
+  deadline=$((SECONDS + limit))
+  before=$(ixc_zbx_ticks)
+  while [ "$calm" -lt 3 ] && [ "$SECONDS" -lt "$deadline" ]; do
+    sleep 1
+    after=$(ixc_zbx_ticks)
+    if [ $((after - before)) -le $((hz / 10)) ]; then calm=$((calm + 1)); else calm=0; fi
+    before=$after
+  done
+}
