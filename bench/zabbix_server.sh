@@ -6,9 +6,13 @@
 #                                                added to its configuration; the frontend's API
 #                                                under `php -S`; sets IXC_ZBX_PORT, IXC_ZBX_LOG,
 #                                                IXC_ZBX_PID, IXC_ZBX_API
+#   ixc_zbx_import_template FILE                 imports the template; prints its id
 #   ixc_stop_zabbix                              stops the API and the server, workers included
 #   ixc_zbx_api METHOD PARAMS_JSON               one API call; prints its result as JSON
 #   ixc_zbx_sql STATEMENT                        a statement on the Zabbix database, tab output
+#   ixc_zbx_after_sync                           waits for the end of the next configuration
+#                                                sync (a minute at most with the default
+#                                                CacheUpdateFrequency)
 #   ixc_zbx_quiet [SECONDS]                      waits (300 s at most) until what digests the
 #                                                values and MariaDB have used under 10% of a
 #                                                core for 3 s in a row
@@ -90,8 +94,9 @@ CONF
     >"$folder/zabbix_server.out" 2>&1 </dev/null &
   IXC_ZBX_PID=$!
   ixc_remember "$IXC_ZBX_PID"
-  for ((i = 0; i < 1200; i++)); do
+  for ((i = 0; i <= 1200; i++)); do
     grep -q 'started \[trapper #1\]' "$IXC_ZBX_LOG" 2>/dev/null && break
+    [ "$i" -lt 1200 ] || { ixc_fail "zabbix_server did not start its trapper in 120 s"; return 1; }
     kill -0 "$IXC_ZBX_PID" 2>/dev/null || {
       tail -20 "$folder/zabbix_server.out" "$IXC_ZBX_LOG" >&2 2>/dev/null
       ixc_fail "zabbix_server ended before its trapper started"
@@ -125,14 +130,30 @@ CONF
   ixc_remember "$IXC_ZBX_WEB_PID"
   IXC_ZBX_API=http://127.0.0.1:$web_port/api_jsonrpc.php
   IXC_ZBX_AUTH=
-  for ((i = 0; i < 600; i++)); do
+  for ((i = 0; i <= 600; i++)); do
     curl -sS --max-time 10 -H 'Content-Type: application/json-rpc' \
       -d '{"jsonrpc":"2.0","method":"apiinfo.version","params":{},"id":1}' "$IXC_ZBX_API" 2>/dev/null |
       grep -q '"result":"6\.0\.' && break
+    [ "$i" -lt 600 ] || { ixc_fail "the frontend API did not answer with a 6.0 version"; return 1; }
     sleep 0.1
   done
   IXC_ZBX_AUTH=$(ixc_zbx_api user.login '{"username": "Admin", "password": "zabbix"}' |
-    python3 -c 'import json, sys; print(json.load(sys.stdin))')
+    python3 -c 'import json, sys; print(json.load(sys.stdin))') || return 1
+}
+
+# Imports a template file (YAML), creating and updating all it holds; prints its template id.
+ixc_zbx_import_template() {
+  local params
+  params=$(python3 -c '
+import json, sys
+both = {"createMissing": True, "updateExisting": True}
+print(json.dumps({"format": "yaml", "source": open(sys.argv[1], encoding="utf-8").read(),
+                  "rules": {"groups": {"createMissing": True}, "templates": both, "items": both,
+                            "discoveryRules": both, "triggers": both, "graphs": both}}))' "$1")
+  [ "$(ixc_zbx_api configuration.import "$params")" = true ] ||
+    { ixc_fail "importing $1 into Zabbix failed"; return 1; }
+  ixc_zbx_api template.get '{"filter": {"host": ["IXC Atraso"]}, "output": ["templateid"]}' |
+    python3 -c 'import json, sys; print(json.load(sys.stdin)[0]["templateid"])'
 }
 
 ixc_stop_zabbix() {
@@ -188,5 +209,23 @@ ixc_zbx_quiet() {
     after=$(ixc_zbx_ticks)
     if [ $((after - before)) -le $((hz / 10)) ]; then calm=$((calm + 1)); else calm=0; fi
     before=$after
+  done
+}
+
+# The configuration syncer's title: "configuration syncer [syncing configuration]" while it
+# works, "[synced configuration in 1.2 sec, idle 60 sec]" between syncs. A sync holds the
+# configuration cache against the trappers; starting right after one gives every measured run
+# the same stretch without.
+ixc_zbx_syncer_title() { ps -o args= --ppid "$IXC_ZBX_PID" | grep -m1 'configuration syncer' || true; }
+
+ixc_zbx_after_sync() {
+  local deadline=$((SECONDS + 900)) before title
+  # A short sync can fall between two looks: its new duration in the title tells it happened.
+  before=$(ixc_zbx_syncer_title)
+  while :; do
+    title=$(ixc_zbx_syncer_title)
+    [[ $title != "$before" && $title == *"synced configuration"* ]] && return 0
+    [ "$SECONDS" -lt "$deadline" ] || return 0
+    sleep 0.1
   done
 }

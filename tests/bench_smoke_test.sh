@@ -1,33 +1,54 @@
-# bench/run on this build at a tiny size, one run each: every row of the table gets a number,
-# the phase clock counts every value sent, and nothing is left running or on disk.
+# bench/run on this build at tiny sizes, one run each: against the stand-ins, every row of the
+# table gets a number and the phase clock counts every value sent; against a real Zabbix server
+# that syncs its configuration every second (--zabbix-server), every row gets a figure, every
+# second-run value is stored and the server survives. Nothing is left running or on disk.
 set -euo pipefail
 
-for address in 127.0.0.91/9000 127.0.0.91/9009; do
-  if (exec 3<>"/dev/tcp/$address") 2>/dev/null; then
-    echo "skipped: $address is taken (another benchmark running?)"
-    exit 0
-  fi
-done
-out=$(IXC_BENCH_BUILD_DIR=$IXC_BUILD_DIR "$IXC_SOURCE_DIR/bench/run" --runs 1 150 2>&1) ||
-  { echo "$out"; echo "FAIL: bench/run failed"; exit 1; }
+ports_free() {
+  local address
+  for address in 127.0.0.91/9000 127.0.0.91/9009; do
+    if (exec 3<>"/dev/tcp/$address") 2>/dev/null; then return 1; fi
+  done
+}
+if ! ports_free; then
+  echo "skipped: 127.0.0.91 is taken (another benchmark running?)"
+  exit 0
+fi
 
+out=
 fail() {
   echo "$out"
   echo "FAIL: $*"
   exit 1
 }
-table=$(sed -n '/^customers with overdue receivables/,$p' <<<"$out")
-[ "$(wc -l <<<"$table")" -ge 25 ] || fail "the table is incomplete"
-# Every row but the heading ends its figures with a number (a target may follow).
-while IFS= read -r row; do
-  figure=$(cut -c45-56 <<<"$row" | tr -d ' ')
-  [[ $figure =~ ^[0-9]+(\.[0-9]+)?$ ]] || fail "no figure in: $row"
-done < <(tail -n +2 <<<"$table")
+# check_table: the table holds 25 rows or more, each with a figure (a target may follow).
+check_table() {
+  local row figure
+  table=$(sed -n '/^customers with overdue receivables/,$p' <<<"$out")
+  [ "$(wc -l <<<"$table")" -ge 25 ] || fail "the table is incomplete"
+  while IFS= read -r row; do
+    figure=$(cut -c45-56 <<<"$row" | tr -d ' ')
+    [[ $figure =~ ^[0-9]+(\.[0-9]+)?$|^yes$ ]] || fail "no figure in: $row"
+  done < <(tail -n +2 <<<"$table")
+}
+check_cleaned_up() {
+  ports_free || fail "something still listens on 127.0.0.91"
+  if ls -d "$IXC_BUILD_DIR"/bench-run.* >/dev/null 2>&1; then fail "bench/run left its folder behind"; fi
+  if pgrep -f "$IXC_BUILD_DIR/bench-run" >/dev/null; then fail "a server of the benchmark still runs"; fi
+}
+
+out=$(IXC_BENCH_BUILD_DIR=$IXC_BUILD_DIR "$IXC_SOURCE_DIR/bench/run" --runs 1 150 2>&1) ||
+  fail "bench/run failed"
+check_table
 grep -Eq "^values sent to Zabbix +307( |$)" <<<"$table" || fail "expected 2 x 150 + 7 values"
 grep -Eq "^  debug run / bare statement +[0-9]" <<<"$table" || fail "no debug ratio"
+check_cleaned_up
 
-for address in 127.0.0.91/9000 127.0.0.91/9009; do
-  if (exec 3<>"/dev/tcp/$address") 2>/dev/null; then fail "something still listens on $address"; fi
-done
-if ls -d "$IXC_BUILD_DIR"/bench-run.* >/dev/null 2>&1; then fail "bench/run left its folder behind"; fi
+out=$(IXC_BENCH_BUILD_DIR=$IXC_BUILD_DIR IXC_BENCH_ZABBIX_SETTINGS=CacheUpdateFrequency=1 \
+  "$IXC_SOURCE_DIR/bench/run" --zabbix-server --runs 1 40 2>&1) ||
+  fail "bench/run --zabbix-server failed"
+check_table
+grep -Eq "^second-run values stored \(%\) +100\.0( |$)" <<<"$table" || fail "second-run values were lost"
+grep -Eq "^server still running +yes( |$)" <<<"$table" || fail "the Zabbix server died"
+check_cleaned_up
 echo "ok"

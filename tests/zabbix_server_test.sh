@@ -7,9 +7,9 @@
 # on, the triggers in the state the values call for, and, after a customer pays, that
 # customer's items kept for the lost-resources period instead of being deleted at once.
 #
-# Everything runs on 127.0.0.1 from a mktemp -d folder, on free ports: one MariaDB for both the
-# Zabbix database and the ERP, zabbix_server with a configuration of its own, the frontend's
-# API under `php -S` with a router that points it at a configuration file in the folder (so
+# Everything runs on 127.0.0.1 from a mktemp -d folder, on free ports, through the servers of
+# bench/servers.sh and bench/zabbix_server.sh: one MariaDB for both the Zabbix database and the
+# ERP, zabbix_server with a configuration of its own, the frontend's API under `php -S` (so
 # /etc/zabbix is never read or written), and the QuestDB stand-in so that runs end with OK.
 set -euo pipefail
 
@@ -17,29 +17,23 @@ bin=${IXC_BIN_DIR:?IXC_BIN_DIR must name the build folder bin/}
 source_dir=${IXC_SOURCE_DIR:?IXC_SOURCE_DIR must name the source tree}
 tests_dir=${IXC_TESTS_DIR:-$source_dir/tests}
 template=$source_dir/deploy/zabbix/ixc_atraso_template.yaml
-router=$tests_dir/fixtures/deploy/zabbix_frontend_router.php
-zabbix_sql=/usr/share/zabbix-server-mysql
 export PATH=$PATH:/usr/sbin:/sbin  # root's PATH may lack sbin in containers
+IXC_ROOT=$source_dir
+IXC_BIN=$bin
+# shellcheck source=../bench/servers.sh
+source "$source_dir/bench/servers.sh"
+# shellcheck source=../bench/zabbix_server.sh
+source "$source_dir/bench/zabbix_server.sh"
 
 work=$(mktemp -d /tmp/ixc-zabbix-server.XXXXXX)
-pids=()
 cleanup() {
   local status=$?
-  # Newest first, each one gone before the next: zabbix_server flushes to its database while
-  # it stops its workers, and hangs in reconnecting if the database goes first.
-  # Workers outlive a main process that had to be killed, so they are stopped by their own PIDs.
-  local i pid child children
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    pid=${pids[i]}
-    children=$(pgrep -P "$pid" || true)
-    kill -TERM "$pid" 2>/dev/null || true
-    for _ in $(seq 300); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -KILL "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-    for child in $children; do kill -KILL "$child" 2>/dev/null || true; done
-  done
+  # The server first: it flushes to its database while it stops its workers.
+  [ -z "${IXC_ZBX_PID:-}" ] || ixc_stop_zabbix
+  ixc_stop_all
   if [ "$status" -ne 0 ]; then
-    for log in zabbix_server.out zabbix_server.log php.log mariadb.err run1.out run2.out run3.out; do
+    for log in zabbix/zabbix_server.out zabbix/zabbix_server.log zabbix/php.log mariadb/error.log \
+      run1.out run2.out run3.out; do
       [ -s "$work/$log" ] && { echo "--- $log (end)"; grep -v -e Accepted -e Closing "$work/$log" | tail -n 40; }
     done >&2
   fi
@@ -50,21 +44,6 @@ trap 'echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
 trap 'exit 143' TERM INT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
-# A free port below 32768: zabbix_server refuses a ListenPort above 32767, which the kernel's
-# own choice of a free port (the ephemeral range) always is.
-free_port() {
-  python3 -c '
-import random, socket
-while True:
-    port = random.randint(20000, 32767)
-    with socket.socket() as s:
-        try:
-            s.bind(("127.0.0.1", port))
-        except OSError:
-            continue
-    print(port)
-    break'
-}
 # wait_until SECONDS DESCRIPTION COMMAND...: retries COMMAND every half second.
 wait_until() {
   local seconds=$1 what=$2
@@ -81,152 +60,34 @@ alive() { kill -0 "$1" 2>/dev/null || fail "$2 has exited"; }
 # worker fall minutes behind (IXC_ZABBIX_PATIENCE to change it).
 patience=${IXC_ZABBIX_PATIENCE:-300}
 
-db_port=$(free_port)
-trapper_port=$(free_port)
-web_port=$(free_port)
 questdb_address=127.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 1)).$((RANDOM % 250 + 1))
-zabbix_password='Zbx-test-7Hq2'
-reader_password='Leitura-test-4Kp9'
 host_name=provedor-ixc-teste
 
 # --- MariaDB: the Zabbix database and the ERP ---------------------------------------------
-mariadb-install-db --no-defaults --datadir="$work/db" --auth-root-authentication-method=normal \
-  --skip-test-db >"$work/install.log" 2>&1 || { cat "$work/install.log" >&2; fail "mariadb-install-db"; }
-as_root=()
-[ "$(id -u)" -eq 0 ] && as_root=(--user=root)
-mariadbd --no-defaults "${as_root[@]}" --datadir="$work/db" --socket="$work/db.sock" \
-  --port="$db_port" --bind-address=127.0.0.1 --skip-name-resolve --tmpdir="$work" \
-  --pid-file="$work/mariadb.pid" --log-error="$work/mariadb.err" \
-  --innodb-buffer-pool-size=256M --innodb-flush-log-at-trx-commit=0 --innodb-doublewrite=0 \
-  --log-bin-trust-function-creators=1 >/dev/null 2>&1 &
-mariadb_pid=$!
-pids+=("$mariadb_pid")
-sql() { mariadb --no-defaults --socket="$work/db.sock" -uroot --default-character-set=utf8mb4 "$@"; }
-db_ready() { alive "$mariadb_pid" mariadbd; sql -e 'SELECT 1' >/dev/null 2>&1; }
-wait_until "$patience" "MariaDB did not start" db_ready
-
-sql <<SQL
-CREATE DATABASE zabbix CHARACTER SET utf8mb4 COLLATE utf8mb4_bin;
-CREATE USER 'zabbix'@'%' IDENTIFIED BY '$zabbix_password';
-GRANT ALL ON zabbix.* TO 'zabbix'@'%';
-CREATE DATABASE ixc_erp CHARACTER SET utf8mb4 COLLATE utf8mb4_general_ci;
-CREATE USER 'ixc_leitura'@'%' IDENTIFIED BY '$reader_password';
-GRANT SELECT ON ixc_erp.* TO 'ixc_leitura'@'%';
-SQL
-# One session for the whole import: the data file is large, and per-row commits are slow.
-{
-  echo 'SET autocommit=0; SET unique_checks=0; SET foreign_key_checks=0;'
-  zcat "$zabbix_sql/schema.sql.gz" "$zabbix_sql/images.sql.gz" "$zabbix_sql/data.sql.gz"
-  echo 'COMMIT;'
-} | sql zabbix || fail "importing the Zabbix schema"
+mkdir "$work/mariadb"
+ixc_start_mariadb "$work/mariadb" 256M || fail "MariaDB did not start"
+sql() { ixc_root_sql "$@"; }
+sql -e 'CREATE DATABASE ixc_erp CHARACTER SET utf8mb4 COLLATE utf8mb4_general_ci'
 sql ixc_erp <"$source_dir/tools/ixc_erp/ixc_schema.sql"
 sql ixc_erp <"$tests_dir/fixtures/collection/customers.sql"
 
-# --- zabbix_server --------------------------------------------------------------------------
-cat >"$work/zabbix_server.conf" <<CONF
-LogType=file
-LogFile=$work/zabbix_server.log
-LogFileSize=0
-PidFile=$work/zabbix_server.pid
-SocketDir=$work
-DBHost=127.0.0.1
-DBPort=$db_port
-DBName=zabbix
-DBUser=zabbix
-DBPassword=$zabbix_password
-AllowUnsupportedDBVersions=1
-AllowRoot=1
-ListenIP=127.0.0.1
-ListenPort=$trapper_port
-CacheUpdateFrequency=1
-HousekeepingFrequency=0
-StartTrappers=2
-StartPreprocessors=1
-StartLLDProcessors=1
-StartDBSyncers=1
-StartTimers=1
-StartEscalators=1
-StartAlerters=1
-StartPollers=0
-StartPollersUnreachable=0
-StartHistoryPollers=0
-StartPingers=0
-StartDiscoverers=0
-StartHTTPPollers=0
-StartProxyPollers=0
-StartODBCPollers=0
-StartReportWriters=0
-Timeout=4
-CONF
-zabbix_server -c "$work/zabbix_server.conf" -f >"$work/zabbix_server.out" 2>&1 &
-server_pid=$!
-pids+=("$server_pid")
-trapper_ready() { alive "$server_pid" zabbix_server; grep -q 'started \[trapper #1\]' "$work/zabbix_server.log" 2>/dev/null; }
-wait_until "$patience" "zabbix_server did not start its trapper" trapper_ready
+# --- zabbix_server and the frontend's API -----------------------------------------------------
+# Lean and quick: the server learns of new hosts and items within a second, and runs only what
+# trapper items need.
+ixc_start_zabbix "$work/zabbix" CacheUpdateFrequency=1 StartTrappers=2 StartPreprocessors=1 \
+  StartLLDProcessors=1 StartDBSyncers=1 StartTimers=1 StartEscalators=1 StartAlerters=1 \
+  StartPollers=0 StartPollersUnreachable=0 StartHistoryPollers=0 Timeout=4 ||
+  fail "zabbix_server or its API did not start"
+trapper_port=$IXC_ZBX_PORT
+server_pid=$IXC_ZBX_PID
 
-# --- the frontend's API ---------------------------------------------------------------------
-cat >"$work/zabbix.conf.php" <<CONF
-<?php
-\$DB['TYPE'] = 'MYSQL';
-\$DB['SERVER'] = '127.0.0.1';
-\$DB['PORT'] = '$db_port';
-\$DB['DATABASE'] = 'zabbix';
-\$DB['USER'] = 'zabbix';
-\$DB['PASSWORD'] = '$zabbix_password';
-\$DB['SCHEMA'] = '';
-\$DB['ENCRYPTION'] = false;
-\$DB['DOUBLE_IEEE754'] = true;
-\$ZBX_SERVER = '127.0.0.1';
-\$ZBX_SERVER_PORT = '$trapper_port';
-\$ZBX_SERVER_NAME = 'ixc-atraso test';
-\$IMAGE_FORMAT_DEFAULT = IMAGE_FORMAT_PNG;
-CONF
-IXC_ZABBIX_FRONTEND_CONF=$work/zabbix.conf.php php -d session.save_path="$work" \
-  -S "127.0.0.1:$web_port" -t /usr/share/zabbix "$router" >"$work/php.log" 2>&1 &
-php_pid=$!
-pids+=("$php_pid")
-api_url=http://127.0.0.1:$web_port/api_jsonrpc.php
-
-auth=
 # api METHOD PARAMS_JSON: the call's result as JSON on stdout; an API error fails the test.
-api() {
-  local request reply
-  request=$(python3 -c '
-import json, sys
-call = {"jsonrpc": "2.0", "method": sys.argv[1], "params": json.loads(sys.argv[2]), "id": 1}
-if sys.argv[3]:
-    call["auth"] = sys.argv[3]
-print(json.dumps(call))' "$1" "$2" "$auth")
-  reply=$(curl -sS --max-time 120 -H 'Content-Type: application/json-rpc' --data-binary @- \
-    "$api_url" <<<"$request") || fail "API $1: no answer"
-  python3 -c '
-import json, sys
-reply = json.loads(sys.stdin.read())
-if "error" in reply:
-    sys.exit(json.dumps(reply["error"]))
-print(json.dumps(reply["result"]))' <<<"$reply" || fail "API $1 refused: $(head -c 600 <<<"$reply")"
-}
+api() { ixc_zbx_api "$@" || fail "API $1 refused"; }
 # py EXPRESSION: EXPRESSION evaluated with the JSON on stdin as r, printed.
 py() { python3 -c "import json, sys; r = json.load(sys.stdin); print($1)"; }
-api_ready() {
-  alive "$php_pid" "php -S"
-  curl -sS --max-time 10 -H 'Content-Type: application/json-rpc' \
-    -d '{"jsonrpc":"2.0","method":"apiinfo.version","params":{},"id":1}' "$api_url" 2>/dev/null |
-    grep -q '"result":"6\.0\.'
-}
-wait_until "$patience" "the frontend API did not answer with a 6.0 version" api_ready
-auth=$(api user.login '{"username": "Admin", "password": "zabbix"}' | py r)
 
 # --- the template and a host that uses it ---------------------------------------------------
-import_params=$(python3 -c '
-import json, sys
-both = {"createMissing": True, "updateExisting": True}
-print(json.dumps({"format": "yaml", "source": open(sys.argv[1], encoding="utf-8").read(),
-                  "rules": {"groups": {"createMissing": True}, "templates": both, "items": both,
-                            "discoveryRules": both, "triggers": both, "graphs": both}}))' "$template")
-[ "$(api configuration.import "$import_params" | py r)" = True ] || fail "configuration.import"
-template_id=$(api template.get '{"filter": {"host": ["IXC Atraso"]}, "output": ["templateid"]}' |
-  py 'r[0]["templateid"]')
+template_id=$(ixc_zbx_import_template "$template") || fail "configuration.import"
 group_id=$(api hostgroup.create '{"name": "Provedores IXC"}' | py 'r["groupids"][0]')
 # Two context macros exercise the per-customer threshold: 1017 owes 189.9, above its own limit
 # of 100; 2005 owes a million, below its own limit; the others stay under the template's 5000.
@@ -255,14 +116,14 @@ wait_for_configuration "the new host"
 # --- collection runs ------------------------------------------------------------------------
 "$bin/questdb-standin" --address "$questdb_address" --port 9000 >"$work/questdb.log" 2>&1 &
 questdb_pid=$!
-pids+=("$questdb_pid")
+ixc_remember "$questdb_pid"
 questdb_ready() { alive "$questdb_pid" questdb-standin; (: <"/dev/tcp/$questdb_address/9000") 2>/dev/null; }
 wait_until 20 "the QuestDB stand-in did not listen" questdb_ready
 
 collect() {  # collect N: one run of the collector, its output in runN.out
   local status=0
   IXC_TEST_ZABBIX_SERVER=127.0.0.1:$trapper_port "$bin/ixc-atraso-test" descobertaClientes \
-    127.0.0.1 "$db_port" ixc_leitura "$reader_password" ixc_erp "$questdb_address" 9000 "$host_name" \
+    127.0.0.1 "$IXC_DB_PORT" "$IXC_DB_USER" "$IXC_DB_PASSWORD" ixc_erp "$questdb_address" 9000 "$host_name" \
     >"$work/run$1.out" 2>&1 || status=$?
   [ "$status" -eq 0 ] || fail "run $1 ended with status $status"
   [ "$(tail -n 1 "$work/run$1.out")" = OK ] || fail "run $1 did not end with OK"
