@@ -205,7 +205,6 @@ measure_real_zabbix() {
   result[real_rss,$size]=$(median_of "$work/real.m" maxrss_kb)
   result[stored_min,$size]=$(
     { sed -n 's/.*stored=\([0-9]*\).*/\1/p' "$work/real.m" "$work/replay.m"; } | sort -n | head -1)
-  result[replay_failed,$size]=$(sed -n 's/.* failed=\([0-9]*\).*/\1/p' "$work/replay.m" | sort -n | tail -1)
 
   # The caches: the most each held, and what the discovered items added per customer.
   local cache
