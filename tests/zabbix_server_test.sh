@@ -79,7 +79,6 @@ ixc_start_zabbix "$work/zabbix" CacheUpdateFrequency=1 StartTrappers=2 StartPrep
   StartPollers=0 StartPollersUnreachable=0 StartHistoryPollers=0 Timeout=4 ||
   fail "zabbix_server or its API did not start"
 trapper_port=$IXC_ZBX_PORT
-server_pid=$IXC_ZBX_PID
 
 # api METHOD PARAMS_JSON: the call's result as JSON on stdout; an API error fails the test.
 api() { ixc_zbx_api "$@" || fail "API $1 refused"; }
