@@ -43,7 +43,7 @@ ixc_zbx_sql() { ixc_root_sql -N -B zabbix -e "$1"; }
 ixc_start_zabbix() {
   local folder=$1 i
   shift
-  mkdir -p "$folder"
+  mkdir -p "$folder/locale"
   ixc_root_sql -e "CREATE DATABASE zabbix CHARACTER SET utf8mb4 COLLATE utf8mb4_bin;
     CREATE USER 'zabbix'@'%' IDENTIFIED BY '$IXC_ZBX_PASSWORD';
     GRANT ALL ON zabbix.* TO 'zabbix'@'%';
@@ -120,10 +120,17 @@ CONF
 \$DB['DOUBLE_IEEE754'] = true;
 \$ZBX_SERVER = '127.0.0.1';
 \$ZBX_SERVER_PORT = '$IXC_ZBX_PORT';
-\$ZBX_SERVER_NAME = 'ixc-atraso bench';
+\$ZBX_SERVER_NAME = 'ixc-atraso';
 \$IMAGE_FORMAT_DEFAULT = IMAGE_FORMAT_PNG;
 CONF
-  IXC_ZABBIX_FRONTEND_CONF=$folder/zabbix.conf.php php -d session.save_path="$folder" \
+  # The web pages set the user's locale and print an error in every widget without it; the
+  # system may have none of them installed, so the frontend gets its own (LOCPATH).
+  local locale
+  for locale in en_US pt_BR; do
+    localedef -i "$locale" -f UTF-8 "$folder/locale/$locale.UTF-8" ||
+      { ixc_fail "localedef could not build the $locale.UTF-8 locale for the frontend"; return 1; }
+  done
+  LOCPATH=$folder/locale IXC_ZABBIX_FRONTEND_CONF=$folder/zabbix.conf.php php -d session.save_path="$folder" \
     -d memory_limit=2G -S "127.0.0.1:$web_port" -t /usr/share/zabbix \
     "$IXC_ROOT/tests/fixtures/deploy/zabbix_frontend_router.php" >"$folder/php.log" 2>&1 </dev/null &
   IXC_ZBX_WEB_PID=$!
@@ -149,7 +156,8 @@ import json, sys
 both = {"createMissing": True, "updateExisting": True}
 print(json.dumps({"format": "yaml", "source": open(sys.argv[1], encoding="utf-8").read(),
                   "rules": {"groups": {"createMissing": True}, "templates": both, "items": both,
-                            "discoveryRules": both, "triggers": both, "graphs": both}}))' "$1")
+                            "discoveryRules": both, "triggers": both, "graphs": both,
+                            "templateDashboards": both}}))' "$1")
   [ "$(ixc_zbx_api configuration.import "$params")" = true ] ||
     { ixc_fail "importing $1 into Zabbix failed"; return 1; }
   ixc_zbx_api template.get '{"filter": {"host": ["IXC Atraso"]}, "output": ["templateid"]}' |

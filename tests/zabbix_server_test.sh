@@ -4,8 +4,9 @@
 # against an ERP database of six overdue customers. Zabbix must then hold the six totals with
 # the right types and values, the items that its discovery made from the first run's document
 # (names and descriptions filled from the macros), the per-customer values from the second run
-# on, the triggers in the state the values call for, and, after a customer pays, that
-# customer's items kept for the lost-resources period instead of being deleted at once.
+# on, the triggers in the state the values call for, the template's dashboard drawn in the real
+# frontend, and, after a customer pays, that customer's items kept for the lost-resources period
+# instead of being deleted at once.
 #
 # Everything runs on 127.0.0.1 from a mktemp -d folder, on free ports, through the servers of
 # bench/servers.sh and bench/zabbix_server.sh: one MariaDB for both the Zabbix database and the
@@ -240,6 +241,21 @@ expected:
 $expected_problems"
   sleep 0.5
 done
+
+# --- the template's dashboard, as an operator opens it ------------------------------------
+# The host's dashboard in the real frontend (in Portuguese, as the provider's staff read it),
+# one headless Chromium session: every widget must have drawn its data with no error, the
+# numbers must be run 2's totals. IXC_DASHBOARD_SCREENSHOT keeps the picture.
+api user.update '{"userid": "1", "lang": "pt_BR"}' >/dev/null
+dashboard_expected='{"title": "IXC: inadimplência",
+  "values": {"Ativos: valor em atraso (R$)": "1000190.20R$", "Ativos: clientes": "4",
+             "Ativos: títulos": "6", "Inativos: valor em atraso (R$)": "1384.56R$",
+             "Inativos: clientes": "2", "Inativos: títulos": "8"},
+  "graphs": {"Valor em atraso (R$)": 1, "Clientes em atraso": 1, "Títulos em atraso": 1,
+             "Valor em atraso por cliente": 6}}'
+/usr/bin/python3 "$tests_dir/support/zabbix_dashboard_view.py" "${IXC_ZBX_API%/api_jsonrpc.php}" \
+  Admin zabbix "$host_id" "$work/dashboard.png" "$dashboard_expected" || fail "the host's dashboard"
+[ -z "${IXC_DASHBOARD_SCREENSHOT:-}" ] || cp "$work/dashboard.png" "$IXC_DASHBOARD_SCREENSHOT"
 
 # 1017 pays: the next document no longer lists it. Its items stay, marked for deletion after
 # the one day of the discovery rule's lost-resources period; the other customers' stay as they are.

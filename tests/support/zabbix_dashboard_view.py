@@ -1,0 +1,137 @@
+"""Opens a host's template dashboard in the real Zabbix frontend with headless Chromium, waits
+until every widget has drawn, saves a screenshot and checks the page itself: no widget shows an
+error or an empty state, the number widgets show the expected values, and every graph image has
+its series drawn in the plot area (pixels of the series colours that the image's own URL names).
+
+    zabbix_dashboard_view.py FRONTEND_URL USER PASSWORD HOSTID SCREENSHOT EXPECTED_JSON
+
+EXPECTED_JSON: {"title": dashboard name, "values": {widget name: shown text},
+                "graphs": {widget name: number of graph images}} (the graph prototype's
+                images are counted under the prototype widget's name).
+Exits 1 with one line per fault. Uses Debian's chromium, chromedriver and python3-selenium.
+"""
+import json
+import os
+import sys
+import tempfile
+import time
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
+
+base, user, password, hostid, screenshot, expected = sys.argv[1:7]
+expected = json.loads(expected)
+PATIENCE = 120
+
+# Every widget as the page shows it: its name, the graph prototype that holds it (if any),
+# whether it is still loading, the messages it shows, its number and its graph images. A graph
+# image counts as drawn when enough of its upper part (the plot; the legend sits below) has the
+# exact colour of one of its series; simple graphs name no colour and draw in 00C800.
+WIDGETS_JS = """
+const series = img => {
+  const colours = [...new URL(img.src, location.href).searchParams]
+    .filter(([k]) => /\\[color\\]$/.test(k)).map(([, v]) => v.toUpperCase());
+  return colours.length ? colours : ['00C800'];
+};
+const plotPixels = img => {
+  if (!img.complete || img.naturalWidth === 0) return -1;
+  const canvas = document.createElement('canvas');
+  canvas.width = img.naturalWidth;
+  canvas.height = img.naturalHeight;
+  const context = canvas.getContext('2d');
+  context.drawImage(img, 0, 0);
+  const wanted = new Set(series(img));
+  const data = context.getImageData(0, 0, canvas.width, Math.floor(canvas.height * 0.65)).data;
+  let count = 0;
+  for (let i = 0; i < data.length; i += 4) {
+    const hex = [data[i], data[i + 1], data[i + 2]]
+      .map(c => c.toString(16).padStart(2, '0')).join('').toUpperCase();
+    if (wanted.has(hex)) count++;
+  }
+  return count;
+};
+const text = e => e ? e.textContent.replace(/\\s+/g, ' ').trim() : '';
+return [...document.querySelectorAll('.dashboard-grid-widget, .dashboard-grid-iterator')].map(w => {
+  const iterator = w.parentElement.closest('.dashboard-grid-iterator');
+  return {
+    name: text(w.querySelector('h4')),
+    iterator: iterator ? text(iterator.querySelector('h4')) : null,
+    is_iterator: w.classList.contains('dashboard-grid-iterator'),
+    loading: w.classList.contains('is-loading') || !!w.querySelector('.is-loading'),
+    messages: [...w.querySelectorAll('.msg-bad, .msg-warning, .nothing-to-show')]
+      .filter(m => m.closest('.dashboard-grid-widget, .dashboard-grid-iterator') === w).map(text),
+    value: text(w.querySelector('.item-value-content')),
+    images: w.classList.contains('dashboard-grid-widget')
+      ? [...w.querySelectorAll('img')].map(plotPixels) : [],
+  };
+});
+"""
+
+
+def settled(widgets):
+    """All expected widgets are there, none is loading, every image has arrived."""
+    names = {w["name"] for w in widgets}
+    if not set(expected["values"]) | set(expected["graphs"]) <= names:
+        return False
+    children = sum(1 for w in widgets if w["iterator"])
+    wanted_children = sum(n for name, n in expected["graphs"].items()
+                          if any(w["is_iterator"] and w["name"] == name for w in widgets))
+    if children < wanted_children:
+        return False
+    return not any(w["loading"] or -1 in w["images"] for w in widgets)
+
+
+options = webdriver.ChromeOptions()
+profile = tempfile.mkdtemp(prefix="chromium-", dir=os.path.dirname(os.path.abspath(screenshot)))
+for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
+                 "--window-size=1800,1500", f"--user-data-dir={profile}"):
+    options.add_argument(argument)
+driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+faults = []
+try:
+    driver.set_page_load_timeout(PATIENCE)
+    driver.get(base + "/index.php")
+    driver.find_element(By.ID, "name").send_keys(user)
+    driver.find_element(By.ID, "password").send_keys(password)
+    driver.find_element(By.ID, "enter").click()
+    WebDriverWait(driver, PATIENCE).until(lambda d: "zabbix.php" in d.current_url)
+    driver.get(f"{base}/zabbix.php?action=host.dashboard.view&hostid={hostid}&from=now-15m&to=now")
+    # The time selector opens over the first row on a fresh profile: close it for the picture.
+    for tab in driver.find_elements(By.CSS_SELECTOR, "li[aria-expanded='true'] a.btn-time"):
+        tab.click()
+    widgets = []
+    deadline = time.monotonic() + PATIENCE
+    while time.monotonic() < deadline:
+        widgets = driver.execute_script(WIDGETS_JS)
+        if settled(widgets):
+            break
+        time.sleep(1)
+    else:
+        faults.append("the dashboard did not finish drawing in %d s: %s" % (PATIENCE, widgets))
+    time.sleep(1)  # the last images are decoded; let them paint
+    driver.save_screenshot(screenshot)
+
+    title = driver.find_element(By.CSS_SELECTOR, "header h1").text
+    if title != expected["title"]:
+        faults.append(f"the page is titled '{title}', expected '{expected['title']}'")
+    for w in widgets:
+        where = w["name"] + (f" (in {w['iterator']})" if w["iterator"] else "")
+        faults += [f"{where} shows '{m}'" for m in w["messages"] if m]
+        faults += [f"{where}: graph image {i + 1} has no series drawn"
+                   for i, pixels in enumerate(w["images"]) if pixels < 20]
+    for name, value in expected["values"].items():
+        shown = [w["value"] for w in widgets if w["name"] == name]
+        if shown != [value]:
+            faults.append(f"{name} shows {shown}, expected '{value}'")
+    for name, count in expected["graphs"].items():
+        images = sum(len(w["images"]) for w in widgets if name in (w["name"], w["iterator"]))
+        if images != count:
+            faults.append(f"{name} has {images} graph images, expected {count}")
+finally:
+    driver.quit()
+
+if faults:
+    sys.exit("\n".join(faults))
+print(f"dashboard: {len(widgets)} widgets drawn, screenshot in {screenshot}")
