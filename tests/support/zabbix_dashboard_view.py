@@ -8,7 +8,8 @@ its series drawn in the plot area (pixels of the series colours that the image's
 EXPECTED_JSON: {"title": dashboard name, "values": {widget name: shown text},
                 "graphs": {widget name: number of graph images}} (the graph prototype's
                 images are counted under the prototype widget's name).
-Exits 1 with one line per fault. Uses Debian's chromium, chromedriver and python3-selenium.
+Exits 1 with one line per fault. Uses Debian's chromium, chromedriver and python3-selenium; the
+browser's profile is made beside the screenshot.
 """
 import json
 import os
@@ -23,7 +24,8 @@ from selenium.webdriver.support.ui import WebDriverWait
 
 base, user, password, hostid, screenshot, expected = sys.argv[1:7]
 expected = json.loads(expected)
-PATIENCE = 120
+# How long the page may take to draw on a busy machine (the test's own bound).
+PATIENCE = int(os.environ.get("IXC_ZABBIX_PATIENCE", "300"))
 
 # Every widget as the page shows it: its name, the graph prototype that holds it (if any),
 # whether it is still loading, the messages it shows, its number and its graph images. A graph
