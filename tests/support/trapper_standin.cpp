@@ -63,6 +63,10 @@ TrapperStandin::TrapperStandin(const TrapperOptions& options) {
                                    options.fault,
                                    "--slow-ms",
                                    std::to_string(options.slow_ms)};
+  if (!options.psk_file.empty()) {
+    args.insert(args.end(),
+                {"--tls-psk-identity", options.psk_identity, "--tls-psk-file", options.psk_file});
+  }
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);

@@ -20,8 +20,10 @@ struct TrapperRecord {
 };
 
 struct TrapperOptions {
-  std::string fault = "none";  // a mode of zabbix-trapper-standin --fault
-  int slow_ms = 20;            // the pause between reply bytes under the "slow" fault
+  std::string fault = "none";     // a mode of zabbix-trapper-standin --fault
+  int slow_ms = 20;               // the pause between reply bytes under the "slow" fault
+  std::string psk_identity = "";  // with psk_file: TLS with this identity and key only
+  std::string psk_file = "";
 };
 
 class TrapperStandin {
