@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -296,28 +295,13 @@ constexpr const char* kIdentity = "ixc-atraso teste";
 const std::string kKey = "8f3c2a91d04b6e7f5a1c9d2e8b0f4a6c3e5d7b9a1f2c4e6d8b0a2c4e6f8a0b1c";
 const std::string kOtherKey = "00112233445566778899aabbccddeeff";
 
-// Key files in a throwaway folder, removed with the value.
-struct KeyFiles {
-  std::string folder;
-  KeyFiles() {
-    char name[] = "/tmp/ixc-psk-XXXXXX";
-    folder = mkdtemp(name);
-  }
-  ~KeyFiles() { std::filesystem::remove_all(folder); }
-  std::string write(const std::string& name, const std::string& text) const {
-    std::string path = folder + "/" + name;
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-  }
-};
-
 ZabbixServer with_psk(const std::string& address, const std::string& file,
                       const std::string& identity = kIdentity) {
   return {address, {ZabbixTlsConnect::psk, identity, file}};
 }
 
 TEST(ZabbixSenderPsk, ValuesArriveInsideTheSessionAsTheSameFrames) {
-  KeyFiles keys;
+  ixc::test::KeyFolder keys;
   // zabbix_sender takes the key with its line feed only; we take spaces around it as well.
   std::string sender_file = keys.write("sender.psk", kKey + "\n");
   std::string key_file = keys.write("key.psk", "  " + kKey + " \r\n");
@@ -370,7 +354,7 @@ struct ClearTextAnswerer {
 };
 
 TEST(ZabbixSenderPsk, RefusedHandshakeAndClearTextServerAreToldApartNamingTheServer) {
-  KeyFiles keys;
+  ixc::test::KeyFolder keys;
   std::string key_file = keys.write("key.psk", kKey);
   std::string other_file = keys.write("other.psk", kOtherKey);
   TrapperStandin psk({.psk_identity = kIdentity, .psk_file = other_file});
@@ -410,7 +394,7 @@ TEST(ZabbixSenderPsk, RefusedHandshakeAndClearTextServerAreToldApartNamingTheSer
 }
 
 TEST(ZabbixSenderPsk, UnusableKeyFileIsNamedAndTheKeyNeverShown) {
-  KeyFiles keys;
+  ixc::test::KeyFolder keys;
   std::string good = keys.write("good.psk", kKey);
   TrapperStandin psk({.psk_identity = kIdentity, .psk_file = good});
   struct Case {
@@ -420,8 +404,8 @@ TEST(ZabbixSenderPsk, UnusableKeyFileIsNamedAndTheKeyNeverShown) {
   };
   std::string secret = kKey.substr(0, 40);
   for (const auto& c : {
-           Case{"missing", keys.folder + "/missing.psk", "não lido: No such file or directory"},
-           Case{"a folder", keys.folder, "não lido: Is a directory"},
+           Case{"missing", keys.path + "/missing.psk", "não lido: No such file or directory"},
+           Case{"a folder", keys.path, "não lido: Is a directory"},
            Case{"empty", keys.write("empty.psk", " \n"), "está vazio"},
            Case{"not hex", keys.write("nothex.psk", secret + "g" + kKey), "não é só de dígitos"},
            Case{"two lines", keys.write("lines.psk", secret + "\n" + secret),
@@ -451,7 +435,7 @@ TEST(ZabbixSenderPsk, UnusableKeyFileIsNamedAndTheKeyNeverShown) {
 }
 
 TEST(ZabbixSenderPsk, HandshakeWithASilentServerIsCutByTheLimit) {
-  KeyFiles keys;
+  ixc::test::KeyFolder keys;
   std::string key_file = keys.write("key.psk", kKey);
   ixc::test::LoopbackSocket silent(true);
   std::string server = "127.0.0.1:" + std::to_string(silent.port);
@@ -463,7 +447,7 @@ TEST(ZabbixSenderPsk, HandshakeWithASilentServerIsCutByTheLimit) {
 }
 
 TEST(ZabbixSenderPsk, HundredsOfSessionsLeakNoSocketAndLeaveNoTimeWait) {
-  KeyFiles keys;
+  ixc::test::KeyFolder keys;
   std::string key_file = keys.write("key.psk", kKey);
   TrapperStandin psk({.psk_identity = kIdentity, .psk_file = key_file});
   TrapperStandin clear;
