@@ -175,7 +175,7 @@ struct RememberedPsk {
 RememberedPsk remembered_psk;
 
 const PskCredentials& psk_credentials(const ZabbixTls& tls, const std::string& where) {
-  RememberedPsk& kept = remembered_psk;
+  RememberedPsk& kept = remembered_psk;  // the one a process has
   if (kept.credentials && kept.identity == tls.psk_identity && kept.file == tls.psk_file) {
     return *kept.credentials;
   }
@@ -191,12 +191,12 @@ const PskCredentials& psk_credentials(const ZabbixTls& tls, const std::string& w
 }
 
 // Reads until the frame that the header announces is complete.
-std::string receive_reply(Link& connection, const std::string& where) {
+std::string receive_reply(Link& link, const std::string& where) {
   std::string reply;
   std::size_t expected = kHeaderSize;
   char buffer[4096];
   while (reply.size() < expected) {
-    std::size_t received = receive(connection, buffer, sizeof buffer);
+    std::size_t received = receive(link, buffer, sizeof buffer);
     if (received == 0) throw short_reply(where, reply.size(), expected);
     reply.append(buffer, received);
     if (expected == kHeaderSize) expected = check_header(reply, where);
