@@ -133,8 +133,9 @@ std::vector<Cell> matrix() {
        {"ixc-atraso: Zabbix {zabbix}: handshake TLS recusado pelo servidor (identidade PSK "
         "\"ixc-falhas\" ou chave erradas?): alerta …"}, 1},
       {"Zabbix with PSK", "speaks no TLS", zabbix_psk("clear"), {},
-       {"ixc-atraso: Zabbix {zabbix}: o servidor fechou a conexão no handshake TLS (ele aceita PSK "
-        "da identidade \"ixc-falhas\"?)"}, 1},
+       {"ixc-atraso: Zabbix {zabbix}: handshake TLS recusado: o servidor fechou a conexão "
+        "(identidade PSK \"ixc-falhas\" ou chave erradas, ou o servidor não aceita PSK?): The TLS "
+        "connection was non-properly terminated."}, 1},
       {"Zabbix with PSK", "key file not there", zabbix_psk("no key file"), {},
        {"ixc-atraso: Zabbix {zabbix}: arquivo da chave PSK {psk} não lido: No such file or "
         "directory"}, 1},

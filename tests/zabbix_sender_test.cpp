@@ -374,7 +374,7 @@ TEST(ZabbixSenderPsk, RefusedHandshakeAndClearTextServerAreToldApartNamingTheSer
                 "handshake TLS recusado pelo servidor (identidade PSK \"outra\""},
            Case{"server that closes on the ClientHello", clear.address(),
                 with_psk(clear.address(), key_file),
-                "o servidor fechou a conexão no handshake TLS"},
+                "handshake TLS recusado: o servidor fechou a conexão"},
            Case{"server that answers in clear text", answerer_address,
                 with_psk(answerer_address, key_file),
                 "o servidor respondeu sem TLS, em texto claro"},

@@ -346,8 +346,8 @@ wait_until "$patience" "zabbix_sender's second PSK value was not stored" newest_
 
 psk_collect wrong "$work/wrong.key" psk 1
 diagnostic=$(tail -n 1 "$work/wrong.out")
-[[ $diagnostic == "ixc-atraso: Zabbix 127.0.0.1:$trapper_port: "* ]] ||
-  fail "the wrong key's diagnostic does not name the server: $diagnostic"
+[[ $diagnostic == "ixc-atraso: Zabbix 127.0.0.1:$trapper_port: handshake TLS recusado"* ]] ||
+  fail "the wrong key's diagnostic does not name the server and the handshake: $diagnostic"
 ! grep -qiF -e "$psk_key" -e "$(cat "$work/wrong.key")" "$work/wrong.out" || fail "a key shows in the output"
 echo "zabbix_server_test: PSK host: $diagnostic"
 echo "zabbix_server_test: template, discovery, values and triggers as expected"

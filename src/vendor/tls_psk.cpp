@@ -123,8 +123,9 @@ std::string handshake_failure(TlsSession& tls, int code, const std::string& iden
              gnutls_alert_get_name(gnutls_alert_get(tls.session));
     case GNUTLS_E_PREMATURE_TERMINATION:
     case GNUTLS_E_UNEXPECTED_PACKET_LENGTH:
-      return "o servidor fechou a conexão no handshake TLS (ele aceita PSK da identidade \"" +
-             identity + "\"?)";
+      // Zabbix closes without an alert when the key is wrong, as a trapper without TLS does.
+      return "handshake TLS recusado: o servidor fechou a conexão (identidade PSK \"" + identity +
+             "\" ou chave erradas, ou o servidor não aceita PSK?): " + gnutls_text(code);
     case GNUTLS_E_PULL_ERROR:
     case GNUTLS_E_PUSH_ERROR:
       return "handshake TLS interrompido: " + tcp_error_text(errno);
