@@ -58,13 +58,13 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# dpkg-shlibdeps names the exact libraries the binary links (libmariadb3, libcurl4, libc6, ...)
-# with their minimum versions; the fixed list is for a machine without it (no dpkg-dev).
+# dpkg-shlibdeps names the exact libraries the binary links (libmariadb3, libcurl4, libgnutls30,
+# libc6, ...) with their minimum versions; the fixed list is for a machine without it (no dpkg-dev).
 find_program(IXC_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(IXC_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libmariadb3, libcurl4")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libmariadb3, libcurl4, libgnutls30")
 endif()
 
 include(CPack)

@@ -1,9 +1,10 @@
 // Whole runs of the real program against servers that fail in every way an operator meets:
 // for the ERP's MariaDB, the Zabbix trapper, QuestDB's /exec and QuestDB's /write, each of
 // refused, accepting and never answering, answering byte by byte too slowly, dropping the
-// connection mid-reply and answering garbage. Each cell pins the console lines, the stream
-// they go to and the exit status, that the run ends within the limit plus a second, and that
-// neither password shows anywhere.
+// connection mid-reply and answering garbage; for Zabbix with a pre-shared key also a refused
+// handshake, a server without TLS and a key file that is not there. Each cell pins the console
+// lines, the stream they go to and the exit status, that the run ends within the limit plus a
+// second, and that neither password shows anywhere.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,6 +31,8 @@ using namespace std::chrono_literals;
 constexpr const char* kQuestAddress = "127.0.0.51";
 constexpr int kLimitMs = 1500;
 const std::string kTimeout = "Tempo limite de execução esgotado (1500 ms)";
+constexpr const char* kPskIdentity = "ixc-falhas";
+constexpr const char* kPskKey = "5f0e9c1d2b3a49687766554433221100ffeeddccbbaa99887766554433221100";
 // What the QuestDB passwords would look like in an Authorization header.
 const std::string kQuestCredentials64 = "a2VzdHJlbDpvYnNlcnZhclFa";  // kestrel:observarQZ
 
@@ -46,6 +49,8 @@ enum class Erp { Real, Refused, Silent, HalfGreeting, Garbage, Slow, Trickle, Cu
 struct Setup {
   Erp erp = Erp::Real;
   const char* zabbix = "none";  // a trapper stand-in fault, or "refused"
+  const char* psk = "";         // with PSK: "other key" on the stand-in, "clear" for a stand-in
+                                // without TLS, "no key file" for a client key file not there
   const char* exec = "";        // a QuestDB stand-in /exec fault, "refused", or "address:" and the
                                 // text given as quest_db_ip
   const char* write = "";       // a QuestDB stand-in /write fault, "refused", or "port:" and the
@@ -53,6 +58,7 @@ struct Setup {
 };
 Setup erp(Erp fault) { return {.erp = fault}; }
 Setup zabbix(const char* fault) { return {.zabbix = fault}; }
+Setup zabbix_psk(const char* fault) { return {.psk = fault}; }
 Setup exec(const char* fault) { return {.exec = fault}; }
 Setup write(const char* fault) { return {.write = fault}; }
 
@@ -61,7 +67,8 @@ struct Cell {
   const char* fault;
   Setup setup;
   // Expected lines; "{erp}", "{zabbix}", "{quest}" and "{ingest}" stand for the servers'
-  // addresses and the ingestion port, "…" for text that the client libraries choose.
+  // addresses and the ingestion port, "{psk}" for the client's key file, "…" for text that the
+  // client libraries choose.
   std::vector<std::string> out;
   std::vector<std::string> err;
   int status = 0;
@@ -122,6 +129,16 @@ std::vector<Cell> matrix() {
       {"Zabbix", "garbage", zabbix("garbage"), {},
        {"ixc-atraso: Zabbix {zabbix}: resposta fora do protocolo Zabbix (começa com 48 54 54 50 "
         "2f 31 2e 31)"}, 1},
+      {"Zabbix with PSK", "refuses the key", zabbix_psk("other key"), {},
+       {"ixc-atraso: Zabbix {zabbix}: handshake TLS recusado pelo servidor (identidade PSK "
+        "\"ixc-falhas\" ou chave erradas?): alerta …"}, 1},
+      {"Zabbix with PSK", "speaks no TLS", zabbix_psk("clear"), {},
+       {"ixc-atraso: Zabbix {zabbix}: handshake TLS recusado: o servidor fechou a conexão "
+        "(identidade PSK \"ixc-falhas\" ou chave erradas, ou o servidor não aceita PSK?): The TLS "
+        "connection was non-properly terminated."}, 1},
+      {"Zabbix with PSK", "key file not there", zabbix_psk("no key file"), {},
+       {"ixc-atraso: Zabbix {zabbix}: arquivo da chave PSK {psk} não lido: No such file or "
+        "directory"}, 1},
 
       {"QuestDB /exec", "refused", exec("refused"), exec_failed(refused), {no_listing}, 1},
       {"QuestDB /exec", "never answers", exec("hang"), {kTimeout}, {}, 0},
@@ -173,8 +190,11 @@ struct Scene {
   std::unique_ptr<FakeMariaDb> fake;
   std::unique_ptr<TrapperStandin> trapper;
   std::unique_ptr<QuestDbStandin> questdb;
+  std::string psk;  // "" in clear text
+  std::string psk_file;
+  KeyFolder keys;
 
-  explicit Scene(const Setup& cell) {
+  explicit Scene(const Setup& cell) : psk(cell.psk) {
     erp = erp_database_once();
     std::uint16_t real_port = static_cast<std::uint16_t>(std::stoi(erp.port));
     auto fake_mode = [&]() -> std::optional<FakeMariaDbOptions> {
@@ -206,8 +226,14 @@ struct Scene {
     if (std::string(cell.zabbix) == "refused") {
       zabbix = "127.0.0.1:" + std::to_string(free_loopback_port());
     } else {
-      trapper =
-          std::make_unique<TrapperStandin>(TrapperOptions{.fault = cell.zabbix, .slow_ms = 50});
+      TrapperOptions options{.fault = cell.zabbix, .slow_ms = 50};
+      psk_file = keys.write("client.psk", std::string(kPskKey) + "\n");
+      if (psk == "other key") {
+        options.psk_identity = kPskIdentity;
+        options.psk_file = keys.write("other.psk", "0123456789abcdef0123456789abcdef\n");
+      }
+      if (psk == "no key file") psk_file = keys.path + "/missing.psk";
+      trapper = std::make_unique<TrapperStandin>(options);
       zabbix = trapper->address();
     }
 
@@ -245,6 +271,12 @@ struct Scene {
     ProgramOptions options;
     options.environment = {"IXC_TEST_LIMIT_MS=" + std::to_string(kLimitMs),
                            "IXC_TEST_ZABBIX_SERVER=" + zabbix};
+    if (!psk.empty()) {
+      options.environment.insert(options.environment.end(),
+                                 {"IXC_TEST_ZABBIX_TLS_CONNECT=psk",
+                                  std::string("IXC_TEST_ZABBIX_TLS_PSK_IDENTITY=") + kPskIdentity,
+                                  "IXC_TEST_ZABBIX_TLS_PSK_FILE=" + psk_file});
+    }
     options.kill_after = 30s;
     return run_program(test_build_program_path(),
                        {"descobertaClientes", erp.host, erp.port, erp.user, erp.password,
@@ -255,6 +287,7 @@ struct Scene {
   std::string expand(std::string line) const {
     for (auto [name, value] : {std::pair<std::string, std::string>{"{erp}", erp_peer},
                                {"{zabbix}", zabbix},
+                               {"{psk}", psk_file},
                                {"{quest}", quest_ip},
                                {"{ingest}", ingest_port}}) {
       for (auto at = line.find(name); at != std::string::npos; at = line.find(name)) {
@@ -325,8 +358,8 @@ TEST(FaultMatrix, EveryFailureGivesItsLinesAndStatusWithinTheLimitAndNoPassword)
     if (!cell.out.empty() && cell.out.back() == kTimeout) {
       EXPECT_GE(run.elapsed.count(), kLimitMs);
     }
-    for (const std::string& secret :
-         {scene.erp.password, std::string(kQuestPassword), kQuestCredentials64}) {
+    for (const std::string& secret : {scene.erp.password, std::string(kQuestPassword),
+                                      kQuestCredentials64, std::string(kPskKey).substr(0, 16)}) {
       EXPECT_EQ(run.out.find(secret), std::string::npos) << run.out;
       EXPECT_EQ(run.err.find(secret), std::string::npos) << run.err;
     }

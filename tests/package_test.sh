@@ -44,7 +44,7 @@ banner_version=$("$work/build/bin/ixc-atraso" version | sed -n 2p | awk '{print 
   fail "the package's Version '$(field Version)' is not the banner's '$banner_version'"
 depends=$(field Depends)
 names=$(sed 's/ ([^)]*)//g; s/ *| */\n/g; s/, /\n/g' <<<"$depends")
-for library in libmariadb3 libcurl4 libc6 libstdc++6; do
+for library in libmariadb3 libcurl4 libgnutls30 libc6 libstdc++6; do
   grep -qxF "$library" <<<"$names" || fail "Depends lacks $library: $depends"
 done
 [ -n "$(field Maintainer)" ] || fail "no Maintainer"

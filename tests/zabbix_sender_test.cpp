@@ -1,15 +1,19 @@
 // send_zabbix against the trapper stand-in: the bytes on the wire are those of Debian's
-// zabbix_sender, replies are read and returned, and every way a server can fail surfaces as
-// SendError naming the server, or as TimeoutException once the run-time limit is spent.
+// zabbix_sender, in the clear and inside TLS with a pre-shared key, replies are read and
+// returned, and every way a server can fail surfaces as SendError naming the server, or as
+// TimeoutException once the run-time limit is spent.
 #include "vendor/zabbix_sender.h"
 
 #include <dirent.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -285,6 +289,180 @@ TEST(ZabbixSenderRepeat, ServerThatStaysOpenIsAnsweredAndLeavesNoTimeWait) {
     EXPECT_EQ(send_zabbix(trapper.address(), "ixc-lab", "k", i).processed, 1);
   }
   EXPECT_EQ(client_time_waits(trapper.port()), 0u);
+}
+
+constexpr const char* kIdentity = "ixc-atraso teste";
+const std::string kKey = "8f3c2a91d04b6e7f5a1c9d2e8b0f4a6c3e5d7b9a1f2c4e6d8b0a2c4e6f8a0b1c";
+const std::string kOtherKey = "00112233445566778899aabbccddeeff";
+
+ZabbixServer with_psk(const std::string& address, const std::string& file,
+                      const std::string& identity = kIdentity) {
+  return {address, {ZabbixTlsConnect::psk, identity, file}};
+}
+
+TEST(ZabbixSenderPsk, ValuesArriveInsideTheSessionAsTheSameFrames) {
+  ixc::test::KeyFolder keys;
+  // zabbix_sender takes the key with its line feed only; we take spaces around it as well.
+  std::string sender_file = keys.write("sender.psk", kKey + "\n");
+  std::string key_file = keys.write("key.psk", "  " + kKey + " \r\n");
+  TrapperStandin clear;
+  TrapperStandin psk({.psk_identity = kIdentity, .psk_file = sender_file});
+  std::string document(1u << 20, 'x');  // many records, and writes that the socket cuts short
+  send_zabbix(clear.address(), "ixc-lab", "valorAtraso[1017]", 189.9);
+  send_zabbix(clear.address(), "ixc-lab", "descobertaClientes", document);
+  for (int i = 0; i < 3; ++i) {
+    auto reply =
+        send_zabbix(with_psk(psk.address(), key_file), "ixc-lab", "valorAtraso[1017]", 189.9);
+    EXPECT_EQ(reply.response, "success");
+    EXPECT_EQ(reply.processed, 1);
+  }
+  EXPECT_EQ(
+      send_zabbix(with_psk(psk.address(), key_file), "ixc-lab", "descobertaClientes", document)
+          .processed,
+      1);
+  auto sent = clear.records();
+  auto records = psk.records();
+  ASSERT_EQ(records.size(), 4u);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(printable(records[i].raw), printable(sent[0].raw));
+  EXPECT_EQ(records[3].raw, sent[1].raw);
+  // Zabbix's own sender gets through to the stand-in with the same identity and key.
+  if (access(kZabbixSender, X_OK) == 0) {
+    ixc::test::run_program(
+        kZabbixSender, {"-z", "127.0.0.1", "-p", std::to_string(psk.port()), "--tls-connect", "psk",
+                        "--tls-psk-identity", kIdentity, "--tls-psk-file", sender_file, "-s",
+                        "ixc-lab", "-k", "valorAtraso[1017]", "-o", "189.9"});
+    records = psk.records();
+    ASSERT_EQ(records.size(), 5u);
+    EXPECT_EQ(printable(records[4].raw), printable(sent[0].raw));
+  }
+}
+
+// A server that answers anything with a Zabbix frame in clear text, as a trapper without TLS.
+struct ClearTextAnswerer {
+  ixc::test::LoopbackSocket socket{true};
+  std::thread thread{[this] {
+    int peer = accept(socket.fd, nullptr, nullptr);
+    char buffer[4096];
+    (void)!recv(peer, buffer, sizeof buffer, 0);
+    std::string body = R"({"response":"failed","info":"x"})";
+    std::string frame =
+        std::string("ZBXD\x01", 5) + static_cast<char>(body.size()) + std::string(7, '\0') + body;
+    (void)!send(peer, frame.data(), frame.size(), MSG_NOSIGNAL);
+    close(peer);
+  }};
+  ~ClearTextAnswerer() { thread.join(); }
+};
+
+TEST(ZabbixSenderPsk, RefusedHandshakeAndClearTextServerAreToldApartNamingTheServer) {
+  ixc::test::KeyFolder keys;
+  std::string key_file = keys.write("key.psk", kKey);
+  std::string other_file = keys.write("other.psk", kOtherKey);
+  TrapperStandin psk({.psk_identity = kIdentity, .psk_file = other_file});
+  TrapperStandin clear;
+  struct Case {
+    const char* what;
+    std::string server;
+    ZabbixServer target;
+    const char* says;
+  };
+  ClearTextAnswerer answerer;
+  std::string answerer_address = "127.0.0.1:" + std::to_string(answerer.socket.port);
+  for (const auto& c : {
+           Case{"wrong key", psk.address(), with_psk(psk.address(), key_file),
+                "handshake TLS recusado pelo servidor (identidade PSK \"ixc-atraso teste\""},
+           Case{"unknown identity", psk.address(), with_psk(psk.address(), other_file, "outra"),
+                "handshake TLS recusado pelo servidor (identidade PSK \"outra\""},
+           Case{"server that closes on the ClientHello", clear.address(),
+                with_psk(clear.address(), key_file),
+                "handshake TLS recusado: o servidor fechou a conexão"},
+           Case{"server that answers in clear text", answerer_address,
+                with_psk(answerer_address, key_file),
+                "o servidor respondeu sem TLS, em texto claro"},
+       }) {
+    SCOPED_TRACE(c.what);
+    std::string text = send_error_text([&] { send_zabbix(c.target, "ixc-lab", "k", 1); });
+    EXPECT_TRUE(text.starts_with("Zabbix " + c.server + ": ")) << text;
+    EXPECT_NE(text.find(c.says), std::string::npos) << text;
+    EXPECT_EQ(text.find('\n'), std::string::npos) << text;
+    EXPECT_EQ(text.find(kKey), std::string::npos) << text;
+    EXPECT_EQ(text.find(kOtherKey), std::string::npos) << text;
+  }
+  EXPECT_TRUE(psk.records().empty());
+  // A client in clear text gets nothing from a server that wants PSK.
+  EXPECT_THROW(send_zabbix(psk.address(), "ixc-lab", "k", 1), SendError);
+  EXPECT_TRUE(psk.records().empty());
+}
+
+TEST(ZabbixSenderPsk, UnusableKeyFileIsNamedAndTheKeyNeverShown) {
+  ixc::test::KeyFolder keys;
+  std::string good = keys.write("good.psk", kKey);
+  TrapperStandin psk({.psk_identity = kIdentity, .psk_file = good});
+  struct Case {
+    const char* what;
+    std::string file;
+    const char* says;
+  };
+  std::string secret = kKey.substr(0, 40);
+  for (const auto& c : {
+           Case{"missing", keys.path + "/missing.psk", "não lido: No such file or directory"},
+           Case{"a folder", keys.path, "não lido: Is a directory"},
+           Case{"empty", keys.write("empty.psk", " \n"), "está vazio"},
+           Case{"not hex", keys.write("nothex.psk", secret + "g" + kKey), "não é só de dígitos"},
+           Case{"two lines", keys.write("lines.psk", secret + "\n" + secret),
+                "não é só de dígitos"},
+           Case{"too short", keys.write("short.psk", kKey.substr(0, 30)), "30 dígitos"},
+           Case{
+               "too long",
+               keys.write("long.psk", kKey + kKey + kKey + kKey + kKey + kKey + kKey + kKey + "00"),
+               "máximo de 512"},
+           Case{"odd", keys.write("odd.psk", kKey.substr(0, 33)), "número ímpar"},
+       }) {
+    SCOPED_TRACE(c.what);
+    std::string text =
+        send_error_text([&] { send_zabbix(with_psk(psk.address(), c.file), "ixc-lab", "k", 1); });
+    EXPECT_TRUE(text.starts_with("Zabbix " + psk.address() + ": ")) << text;
+    EXPECT_NE(text.find(c.file), std::string::npos) << text;
+    EXPECT_NE(text.find(c.says), std::string::npos) << text;
+    EXPECT_EQ(text.find(kKey.substr(0, 16)), std::string::npos) << text;
+  }
+  EXPECT_NE(send_error_text([&] {
+              send_zabbix(with_psk(psk.address(), good, ""), "ixc-lab", "k", 1);
+            }).find("identidade PSK vazia"),
+            std::string::npos);
+  EXPECT_TRUE(psk.records().empty());
+  // A failed file is not remembered: the good one is read once named.
+  EXPECT_EQ(send_zabbix(with_psk(psk.address(), good), "ixc-lab", "k", 1).processed, 1);
+}
+
+TEST(ZabbixSenderPsk, HandshakeWithASilentServerIsCutByTheLimit) {
+  ixc::test::KeyFolder keys;
+  std::string key_file = keys.write("key.psk", kKey);
+  ixc::test::LoopbackSocket silent(true);
+  std::string server = "127.0.0.1:" + std::to_string(silent.port);
+  auto started = Clock::now();
+  RuntimeLimiter limiter(milliseconds(1000));
+  EXPECT_THROW(send_zabbix(with_psk(server, key_file), "ixc-lab", "k", 1), TimeoutException);
+  EXPECT_GE(Clock::now() - started, milliseconds(950));
+  EXPECT_LT(Clock::now() - started, milliseconds(2000));
+}
+
+TEST(ZabbixSenderPsk, HundredsOfSessionsLeakNoSocketAndLeaveNoTimeWait) {
+  ixc::test::KeyFolder keys;
+  std::string key_file = keys.write("key.psk", kKey);
+  TrapperStandin psk({.psk_identity = kIdentity, .psk_file = key_file});
+  TrapperStandin clear;
+  std::size_t descriptors = open_descriptors();
+  constexpr int kSends = 300;
+  for (int i = 0; i < kSends; ++i) {
+    ASSERT_EQ(send_zabbix(with_psk(psk.address(), key_file), "ixc-lab", "k", i).processed, 1);
+    if (i % 50 == 0) {
+      EXPECT_THROW(send_zabbix(with_psk(clear.address(), key_file), "ixc-lab", "k", i), SendError);
+    }
+  }
+  EXPECT_EQ(open_descriptors(), descriptors);
+  if (std::ifstream("/proc/net/tcp").good()) {
+    EXPECT_LT(client_time_waits(psk.port()), static_cast<std::size_t>(kSends / 10));
+  }
 }
 
 }  // namespace

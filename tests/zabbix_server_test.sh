@@ -284,4 +284,86 @@ for key, when in marks.items():
     else:
         assert when == "0", (key, when)
 PY
+# --- TLS with a pre-shared key: a second host that accepts PSK only --------------------------
+# The collector with the PSK settings gets the totals, the document and, from its second run on,
+# the per-customer values through, as zabbix_sender does with the same key; a run in clear text
+# is refused by the server (the collector does not read the counts, so that run still says OK);
+# a wrong key ends the run with status 1 and a diagnostic naming the server.
+psk_host=provedor-ixc-psk
+psk_identity="ixc-atraso psk teste"
+new_key() { python3 -c 'import secrets; print(secrets.token_hex(32))'; }
+psk_key=$(new_key)
+echo "$psk_key" >"$work/psk.key"
+new_key >"$work/wrong.key"
+psk_host_id=$(api host.create "{\"host\": \"$psk_host\", \"groups\": [{\"groupid\": \"$group_id\"}],
+  \"templates\": [{\"templateid\": \"$template_id\"}], \"tls_connect\": 1, \"tls_accept\": 2,
+  \"tls_psk_identity\": \"$psk_identity\", \"tls_psk\": \"$psk_key\"}" | py 'r["hostids"][0]')
+psk_send() {  # psk_send KEY VALUE [zabbix_sender options]: zabbix_sender's answer
+  local key=$1 value=$2
+  shift 2
+  zabbix_sender -z 127.0.0.1 -p "$trapper_port" -s "$psk_host" -k "$key" -o "$value" "$@" 2>&1 || true
+}
+with_psk=(--tls-connect psk --tls-psk-identity "$psk_identity" --tls-psk-file "$work/psk.key")
+psk_probe_accepted() { psk_send "ixc.sonda$probes" 1 "${with_psk[@]}" | grep -q 'processed: 1'; }
+psk_wait_for_configuration() {
+  probes=$((probes + 1))
+  api item.create "{\"hostid\": \"$psk_host_id\", \"name\": \"sonda $probes\", \"key_\": \"ixc.sonda$probes\",
+    \"type\": 2, \"value_type\": 3}" >/dev/null
+  wait_until "$patience" "the server did not take $1 into its configuration" psk_probe_accepted
+}
+psk_collect() {  # psk_collect NAME KEY_FILE CONNECT EXPECTED_STATUS: one run for the PSK host
+  local status=0
+  IXC_TEST_ZABBIX_SERVER=127.0.0.1:$trapper_port IXC_TEST_ZABBIX_TLS_CONNECT=$3 \
+    IXC_TEST_ZABBIX_TLS_PSK_IDENTITY=$psk_identity IXC_TEST_ZABBIX_TLS_PSK_FILE=$2 \
+    "$bin/ixc-atraso-test" descobertaClientes 127.0.0.1 "$IXC_DB_PORT" "$IXC_DB_USER" \
+    "$IXC_DB_PASSWORD" ixc_erp "$questdb_address" 9000 "$psk_host" >"$work/$1.out" 2>&1 || status=$?
+  [ "$status" -eq "$4" ] || fail "run $1 ended with status $status: $(tail -n 3 "$work/$1.out")"
+  [ "$4" -ne 0 ] || [ "$(tail -n 1 "$work/$1.out")" = OK ] || fail "run $1 did not end with OK"
+}
+on_psk_host() { host_id=$psk_host_id "$@"; }
+newest_is() { [ "$(on_psk_host history "$1" | sed -n 1p)" = "$2" ]; }
+psk_customers=(2002 2003 2004 2005 2006)  # 1017 paid before run 3
+psk_wait_for_configuration "the PSK host"
+
+psk_collect psk1 "$work/psk.key" psk 0
+for key in "${totals[@]}"; do
+  on_psk_host wait_until "$patience" "no value stored for $key after PSK run 1" has_values "$key" 1
+done
+on_psk_host check_value somaValorAtrasoAtivo $float 1000000.3
+psk_discovered() {
+  [ "$(on_psk_host item_table | grep -cE '^(valorAtraso|titulosAtraso)\[')" -eq $((2 * ${#psk_customers[@]})) ]
+}
+wait_until "$patience" "the discovery did not create the PSK host's items" psk_discovered
+psk_wait_for_configuration "the PSK host's discovered items"
+psk_collect psk2 "$work/psk.key" psk 0
+for id in "${psk_customers[@]}"; do
+  on_psk_host wait_until "$patience" "no value for valorAtraso[$id] after PSK run 2" has_values "valorAtraso[$id]" 1
+  on_psk_host wait_until "$patience" "no value for titulosAtraso[$id] after PSK run 2" has_values "titulosAtraso[$id]" 1
+done
+on_psk_host check_value "valorAtraso[2006]" $float 1234.56
+
+# zabbix_sender with the same identity and key is the reference.
+grep -q 'processed: 1' <<<"$(psk_send somaClientesAtrasoAtivo 41 "${with_psk[@]}")" ||
+  fail "zabbix_sender with PSK was not processed"
+wait_until "$patience" "zabbix_sender's PSK value was not stored" newest_is somaClientesAtrasoAtivo 41
+
+# In clear text the host takes nothing: neither zabbix_sender's value nor the collector's run.
+psk_send somaClientesAtrasoAtivo 40 | grep -q 'processed: 0; failed: 1' ||
+  fail "the PSK host took a value in clear text"
+psk_collect clear "$work/psk.key" unencrypted 0
+# A PSK value sent after it is stored after anything that run could have delivered.
+grep -q 'processed: 1' <<<"$(psk_send somaClientesAtrasoAtivo 42 "${with_psk[@]}")" ||
+  fail "zabbix_sender with PSK was not processed"
+wait_until "$patience" "zabbix_sender's second PSK value was not stored" newest_is somaClientesAtrasoAtivo 42
+[ "$(on_psk_host count_history somaClientesAtrasoAtivo)" -eq 4 ] &&
+  [ "$(on_psk_host count_history somaTitulosAtrasoAtivo)" -eq 2 ] &&
+  [ "$(on_psk_host count_history 'valorAtraso[2002]')" -eq 1 ] ||
+  fail "the run in clear text stored values on the PSK host"
+
+psk_collect wrong "$work/wrong.key" psk 1
+diagnostic=$(tail -n 1 "$work/wrong.out")
+[[ $diagnostic == "ixc-atraso: Zabbix 127.0.0.1:$trapper_port: handshake TLS recusado"* ]] ||
+  fail "the wrong key's diagnostic does not name the server and the handshake: $diagnostic"
+! grep -qiF -e "$psk_key" -e "$(cat "$work/wrong.key")" "$work/wrong.out" || fail "a key shows in the output"
+echo "zabbix_server_test: PSK host: $diagnostic"
 echo "zabbix_server_test: template, discovery, values and triggers as expected"

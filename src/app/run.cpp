@@ -36,7 +36,7 @@ int dispatch(const std::string& program_path, const RunOptions& options) {
   // Every host of this installation reports to the one Zabbix server fixed at build time; the
   // short form has no host and fails here.
   required(settings.zabbix_host, "zabbix_host");
-  const std::string& zabbix_server = options.zabbix_server;
+  const kestrelkit::ZabbixServer zabbix_server{options.zabbix_server, options.zabbix_tls};
   if (settings.mode == "descobertaClientes") return descobertaClientes(zabbix_server);
   if (settings.mode.find("launch_") != std::string::npos) kestrelkit::launch(settings.mode);
   return 0;

@@ -11,9 +11,11 @@
 ///   any other failure                  one diagnostic line on stderr       status 1
 #include <chrono>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/deployment.h"
+#include "vendor/zabbix_sender.h"
 
 namespace ixc {
 
@@ -22,7 +24,14 @@ inline constexpr int RUNTIME_LIMIT = 900;
 /// What the shipped program fixes and only its test build changes.
 struct RunOptions {
   std::chrono::milliseconds limit = std::chrono::seconds(RUNTIME_LIMIT);
-  std::string zabbix_server = deployment::kZabbixServer;  // the build-time setting
+  std::string zabbix_server = deployment::kZabbixServer;  // the build-time settings
+  kestrelkit::ZabbixTls zabbix_tls = {
+      .connect = std::string_view(deployment::kZabbixTlsConnect) == "psk"
+                     ? kestrelkit::ZabbixTlsConnect::psk
+                     : kestrelkit::ZabbixTlsConnect::unencrypted,
+      .psk_identity = deployment::kZabbixTlsPskIdentity,
+      .psk_file = deployment::kZabbixTlsPskFile,
+  };
 };
 
 /// Runs the program for `args` (args[0] is the program path).

@@ -31,7 +31,7 @@ std::vector<ClientRow> read_overdue_rows(const RunSettings& settings) {
 
 }  // namespace
 
-int descobertaClientes(const std::string& zabbix_server) {
+int descobertaClientes(const kestrelkit::ZabbixServer& zabbix_server) {
   const RunSettings& settings = run_settings();
   std::vector<ClientRow> dadosCliente = read_overdue_rows(settings);
   const std::string& zabbix_host = required(settings.zabbix_host, "zabbix_host");

@@ -3,10 +3,10 @@
 /// builds the per-customer records and the active/inactive totals, and then either prints the
 /// debug report (zabbix_host "debug") or sends the Zabbix values, stores the QuestDB rows and
 /// prints "OK". Returns the run's exit status (0); failures propagate to run control.
-#include <string>
+#include "vendor/zabbix_sender.h"
 
 namespace ixc {
 
-int descobertaClientes(const std::string& zabbix_server);
+int descobertaClientes(const kestrelkit::ZabbixServer& zabbix_server);
 
 }  // namespace ixc

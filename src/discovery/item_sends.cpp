@@ -11,7 +11,7 @@ kestrelkit::ItemValue item_value(const Amount& amount) {
 
 }  // namespace
 
-void send_totals(const std::string& zabbix_server, const std::string& zabbix_host,
+void send_totals(const kestrelkit::ZabbixServer& zabbix_server, const std::string& zabbix_host,
                  const OverdueTotals& totals) {
   using kestrelkit::send_zabbix;
   send_zabbix(zabbix_server, zabbix_host, "somaClientesAtrasoAtivo",
@@ -27,12 +27,14 @@ void send_totals(const std::string& zabbix_server, const std::string& zabbix_hos
               item_value(totals.somaValorAtrasoInativo));
 }
 
-void send_discovery_document(const std::string& zabbix_server, const std::string& zabbix_host,
+void send_discovery_document(const kestrelkit::ZabbixServer& zabbix_server,
+                             const std::string& zabbix_host,
                              const std::string& descobertaClientesJson) {
   kestrelkit::send_zabbix(zabbix_server, zabbix_host, "descobertaClientes", descobertaClientesJson);
 }
 
-void send_customer_items(const std::string& zabbix_server, const std::string& zabbix_host,
+void send_customer_items(const kestrelkit::ZabbixServer& zabbix_server,
+                         const std::string& zabbix_host,
                          const std::vector<ClientZbxRecord>& descobertaClientesZbx) {
   std::string key;
   for (const ClientZbxRecord& record : descobertaClientesZbx) {

@@ -8,19 +8,22 @@
 
 #include "discovery/aggregation.h"
 #include "discovery/records.h"
+#include "vendor/zabbix_sender.h"
 
 namespace ixc {
 
 /// Items 1 to 6; `totals` carries the rounded value totals.
-void send_totals(const std::string& zabbix_server, const std::string& zabbix_host,
+void send_totals(const kestrelkit::ZabbixServer& zabbix_server, const std::string& zabbix_host,
                  const OverdueTotals& totals);
 
 /// Item 7, under the key "descobertaClientes".
-void send_discovery_document(const std::string& zabbix_server, const std::string& zabbix_host,
+void send_discovery_document(const kestrelkit::ZabbixServer& zabbix_server,
+                             const std::string& zabbix_host,
                              const std::string& descobertaClientesJson);
 
 /// valorAtraso[id] (unrounded) and titulosAtraso[id] for every customer, in list order.
-void send_customer_items(const std::string& zabbix_server, const std::string& zabbix_host,
+void send_customer_items(const kestrelkit::ZabbixServer& zabbix_server,
+                         const std::string& zabbix_host,
                          const std::vector<ClientZbxRecord>& descobertaClientesZbx);
 
 }  // namespace ixc

@@ -211,6 +211,12 @@ TcpConnection::~TcpConnection() {
   if (fd >= 0) ::close(fd);
 }
 
+void tcp_wait(TcpConnection& connection, bool writable) {
+  wait_ready(connection.fd, writable ? POLLOUT : POLLIN, connection.peer);
+}
+
+std::string tcp_error_text(int error) { return errno_text(error); }
+
 std::string tcp_peer_text(std::string_view host, std::string_view port) {
   std::string text;
   if (host.find(':') != std::string_view::npos) {

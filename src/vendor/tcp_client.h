@@ -47,6 +47,13 @@ void tcp_send_all(TcpConnection& connection, std::string_view bytes);
 /// the peer has closed its side.
 std::size_t tcp_receive(TcpConnection& connection, char* buffer, std::size_t size);
 
+/// Waits until the connection can be read (or written, with `writable`), for a protocol layered
+/// on the socket that reads and writes it itself.
+void tcp_wait(TcpConnection& connection, bool writable);
+
+/// The operator's text for a socket errno, as the errors of this module word it.
+std::string tcp_error_text(int error);
+
 /// Ends an exchange whose answer was read in full. Waits up to `peer_close_grace` for the peer
 /// to close first, as a server that answers and closes does at once, so that the TIME_WAIT
 /// stays on its side; a peer that stays open gets a reset instead of our FIN, which leaves no

@@ -6,11 +6,13 @@
 #include <cstring>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "text/excerpt.h"
 #include "text/float_repr.h"
 #include "vendor/runtime_limiter.h"
 #include "vendor/tcp_client.h"
+#include "vendor/tls_psk.h"
 
 namespace kestrelkit {
 namespace {
@@ -137,13 +139,64 @@ SendError short_reply(const std::string& where, std::size_t have, std::size_t ex
                    std::to_string(expected) + " bytes antes do fechamento)");
 }
 
+// One value's connection, in the clear or inside a TLS session.
+struct Link {
+  TcpConnection tcp;
+  std::optional<TlsSession> tls;
+};
+
+void send_all(Link& link, std::string_view bytes) {
+  if (link.tls) {
+    tls_send_all(*link.tls, bytes);
+  } else {
+    tcp_send_all(link.tcp, bytes);
+  }
+}
+
+std::size_t receive(Link& link, char* buffer, std::size_t size) {
+  return link.tls ? tls_receive(*link.tls, buffer, size) : tcp_receive(link.tcp, buffer, size);
+}
+
+void close(Link& link) {
+  if (link.tls) {
+    tls_close(*link.tls);
+  } else {
+    tcp_close(link.tcp);
+  }
+}
+
+// A run sends hundreds of thousands of values with one identity and key: the file is read for
+// the first and its credentials kept for the others. A file that fails is read again next time.
+struct RememberedPsk {
+  std::string identity;
+  std::string file;
+  std::optional<PskCredentials> credentials;
+};
+RememberedPsk remembered_psk;
+
+const PskCredentials& psk_credentials(const ZabbixTls& tls, const std::string& where) {
+  RememberedPsk& kept = remembered_psk;  // the one a process has
+  if (kept.credentials && kept.identity == tls.psk_identity && kept.file == tls.psk_file) {
+    return *kept.credentials;
+  }
+  kept.credentials.reset();
+  try {
+    kept.credentials = load_psk_credentials(tls.psk_identity, tls.psk_file);
+  } catch (const TlsKeyError& error) {
+    throw SendError(where + ": " + error.what());
+  }
+  kept.identity = tls.psk_identity;
+  kept.file = tls.psk_file;
+  return *kept.credentials;
+}
+
 // Reads until the frame that the header announces is complete.
-std::string receive_reply(TcpConnection& connection, const std::string& where) {
+std::string receive_reply(Link& link, const std::string& where) {
   std::string reply;
   std::size_t expected = kHeaderSize;
   char buffer[4096];
   while (reply.size() < expected) {
-    std::size_t received = tcp_receive(connection, buffer, sizeof buffer);
+    std::size_t received = receive(link, buffer, sizeof buffer);
     if (received == 0) throw short_reply(where, reply.size(), expected);
     reply.append(buffer, received);
     if (expected == kHeaderSize) expected = check_header(reply, where);
@@ -232,22 +285,32 @@ SenderReply parse_sender_reply(std::string_view received, const std::string& whe
   return parse_reply(received.substr(kHeaderSize, expected - kHeaderSize), where);
 }
 
-SenderReply send_zabbix(std::string_view zabbix_server, std::string_view zabbix_host,
+SenderReply send_zabbix(const ZabbixServer& zabbix_server, std::string_view zabbix_host,
                         std::string_view key, const ItemValue& value) {
   // A limit that was spent and swallowed higher up must not let one more value through.
   check_time_left();
-  ZabbixAddress address = parse_zabbix_server(zabbix_server);
+  ZabbixAddress address = parse_zabbix_server(zabbix_server.address);
   std::string request = request_frame(zabbix_host, key, value_text(value));
   std::string where = "Zabbix " + tcp_peer_text(address.host, address.port);
+  const PskCredentials* psk = nullptr;
+  if (zabbix_server.tls.connect == ZabbixTlsConnect::psk) {
+    psk = &psk_credentials(zabbix_server.tls, where);
+  }
   try {
-    TcpConnection connection = tcp_connect(address.host, address.port);
-    tcp_send_all(connection, request);
-    std::string reply = receive_reply(connection, where);
-    tcp_close(connection);
+    Link link{tcp_connect(address.host, address.port), std::nullopt};
+    if (psk) link.tls = tls_psk_handshake(link.tcp, *psk);
+    send_all(link, request);
+    std::string reply = receive_reply(link, where);
+    close(link);
     return parse_sender_reply(reply, where);
   } catch (const TcpError& error) {
     throw SendError("Zabbix " + std::string(error.what()));
   }
+}
+
+SenderReply send_zabbix(std::string_view zabbix_server, std::string_view zabbix_host,
+                        std::string_view key, const ItemValue& value) {
+  return send_zabbix(ZabbixServer{std::string(zabbix_server), {}}, zabbix_host, key, value);
 }
 
 }  // namespace kestrelkit

@@ -31,6 +31,22 @@ struct SendError : std::runtime_error {
   using runtime_error::runtime_error;
 };
 
+/// How the values travel, as zabbix_sender's --tls-connect, --tls-psk-identity and
+/// --tls-psk-file choose: in the clear, or each value in a TLS session of its own.
+enum class ZabbixTlsConnect { unencrypted, psk };
+
+struct ZabbixTls {
+  ZabbixTlsConnect connect = ZabbixTlsConnect::unencrypted;
+  std::string psk_identity;
+  std::string psk_file;  // read on the first send of the process, then remembered
+};
+
+/// The server as the run is set up to reach it: its address text and the encryption.
+struct ZabbixServer {
+  std::string address;  // as parse_zabbix_server reads it
+  ZabbixTls tls;
+};
+
 /// Where the values go.
 struct ZabbixAddress {
   std::string host;  // a name or an IPv4/IPv6 literal, without brackets
@@ -46,7 +62,13 @@ ZabbixAddress parse_zabbix_server(std::string_view zabbix_server);
 /// one line, when the bytes are not a complete reply of the protocol with a "response" text.
 SenderReply parse_sender_reply(std::string_view received, const std::string& where);
 
-/// Delivers `value` under `key` for the Zabbix host `zabbix_host`.
+/// Delivers `value` under `key` for the Zabbix host `zabbix_host`. With PSK, the frame is the
+/// same inside the session; a key file that cannot be used raises SendError naming the server
+/// and the file, a refused handshake SendError naming the server and GnuTLS's reason.
+SenderReply send_zabbix(const ZabbixServer& zabbix_server, std::string_view zabbix_host,
+                        std::string_view key, const ItemValue& value);
+
+/// The same, unencrypted.
 SenderReply send_zabbix(std::string_view zabbix_server, std::string_view zabbix_host,
                         std::string_view key, const ItemValue& value);
 

@@ -63,6 +63,10 @@ TrapperStandin::TrapperStandin(const TrapperOptions& options) {
                                    options.fault,
                                    "--slow-ms",
                                    std::to_string(options.slow_ms)};
+  if (!options.psk_file.empty()) {
+    args.insert(args.end(),
+                {"--tls-psk-identity", options.psk_identity, "--tls-psk-file", options.psk_file});
+  }
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -115,6 +119,23 @@ void TrapperStandin::stop() {
   stdout_fd_ = -1;
   std::error_code ignored;
   std::filesystem::remove_all(folder_, ignored);
+}
+
+KeyFolder::KeyFolder() {
+  char folder[] = "/tmp/ixc-psk-XXXXXX";
+  if (!mkdtemp(folder)) throw std::runtime_error("mkdtemp failed for the key files");
+  path = folder;
+}
+
+KeyFolder::~KeyFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path, ignored);
+}
+
+std::string KeyFolder::write(const std::string& name, const std::string& text) const {
+  std::string file = path + "/" + name;
+  std::ofstream(file, std::ios::binary) << text;
+  return file;
 }
 
 std::string TrapperStandin::address() const { return "127.0.0.1:" + std::to_string(port_); }

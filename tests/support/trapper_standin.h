@@ -20,8 +20,10 @@ struct TrapperRecord {
 };
 
 struct TrapperOptions {
-  std::string fault = "none";  // a mode of zabbix-trapper-standin --fault
-  int slow_ms = 20;            // the pause between reply bytes under the "slow" fault
+  std::string fault = "none";     // a mode of zabbix-trapper-standin --fault
+  int slow_ms = 20;               // the pause between reply bytes under the "slow" fault
+  std::string psk_identity = "";  // with psk_file: TLS with this identity and key only
+  std::string psk_file = "";
 };
 
 class TrapperStandin {
@@ -45,6 +47,19 @@ class TrapperStandin {
   std::uint16_t port_ = 0;
   std::string folder_;
   std::string record_path_;
+};
+
+/// Files in a throwaway folder, removed with the value: the key files of the stand-in's PSK
+/// mode and of its clients.
+struct KeyFolder {
+  KeyFolder();
+  ~KeyFolder();
+  KeyFolder(const KeyFolder&) = delete;
+  KeyFolder& operator=(const KeyFolder&) = delete;
+  /// Writes `text` to the file `name` of the folder; returns its path.
+  std::string write(const std::string& name, const std::string& text) const;
+
+  std::string path;
 };
 
 /// The path of the stand-in binary in this build.

@@ -1,11 +1,17 @@
 // A local stand-in for a Zabbix 6.0 trapper, for tests, the demo and the benchmark.
 //
 //   zabbix-trapper-standin --listen 127.0.0.1:0 [--record FILE] [--fault MODE] [--slow-ms N]
+//                          [--tls-psk-identity ID --tls-psk-file FILE]
 //
 // It prints the port it listens on as the first line of stdout, then reads one request frame
 // per connection, records it to FILE (one JSON line each) and answers as trapper_answer.h
 // says. A record is on file before its connection sees any answer, so a client that has its
 // reply can read the record at once. SIGTERM or SIGINT ends it.
+//
+// With a PSK identity and key file (hex, as zabbix_sender reads it), every connection must
+// open with a TLS handshake for that identity and key, as a host that accepts PSK only asks;
+// a client in clear text or with another key is closed without a frame. The fault modes then
+// apply inside the session.
 //
 // One poll loop serves every connection, so that a connection held open by the `silent` fault
 // or answered slowly never holds up the others.
@@ -18,6 +24,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -25,6 +32,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <gnutls/gnutls.h>
 
 #include "request_record.h"
 #include "trapper_answer.h"
@@ -38,11 +47,14 @@ struct Options {
   std::string record_path;
   trapper::Fault fault = trapper::Fault::none;
   std::chrono::milliseconds slow_interval{20};
+  std::string psk_identity;
+  std::string psk_file;
 };
 
 struct Connection {
-  enum class Phase { reading, answering, holding };
+  enum class Phase { handshaking, reading, answering, holding };
   int fd = -1;
+  gnutls_session_t tls = nullptr;  // null in clear text
   Phase phase = Phase::reading;
   std::string received;
   trapper::Answer answer;
@@ -56,7 +68,17 @@ struct Server {
   std::FILE* record = nullptr;
   bool unflushed = false;
   std::vector<Connection> connections;
+  std::string psk_key;  // raw bytes, empty in clear text
+  gnutls_psk_server_credentials_t psk = nullptr;
+  gnutls_priority_t priorities = nullptr;
 };
+
+// The priorities of the collector, which are those of Zabbix itself.
+constexpr const char* kPriorities =
+    "NONE:+VERS-TLS1.2:+VERS-TLS1.3:+ECDHE-PSK:+PSK:+AES-128-GCM:+AES-128-CBC:+AEAD:+SHA256:+SHA1:"
+    "+CURVE-ALL:+COMP-NULL:+SIGN-ALL:+CTYPE-X.509";
+
+Server* the_server = nullptr;  // for the key callback, which GnuTLS gives no context
 
 volatile sig_atomic_t stop_requested = 0;
 
@@ -81,6 +103,10 @@ Options parse_options(int argc, char** argv) {
       auto fault = trapper::parse_fault(value);
       if (!fault) fail("unknown fault mode " + value, 2);
       options.fault = *fault;
+    } else if (flag == "--tls-psk-identity") {
+      options.psk_identity = value;
+    } else if (flag == "--tls-psk-file") {
+      options.psk_file = value;
     } else if (flag == "--slow-ms") {
       options.slow_interval = std::chrono::milliseconds(std::atoi(value.c_str()));
     } else {
@@ -88,7 +114,76 @@ Options parse_options(int argc, char** argv) {
     }
   }
   if (options.listen.empty()) fail("--listen HOST:PORT is required", 2);
+  if (options.psk_identity.empty() != options.psk_file.empty()) {
+    fail("--tls-psk-identity and --tls-psk-file go together", 2);
+  }
   return options;
+}
+
+std::string read_psk_key(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (!file) fail("cannot read " + path + ": " + std::strerror(errno), 1);
+  std::string hex;
+  for (int c; (c = std::fgetc(file)) != EOF;) {
+    if (!std::isspace(c)) hex.push_back(static_cast<char>(c));
+  }
+  std::fclose(file);
+  std::string key(hex.size() / 2, '\0');
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    key[i] = static_cast<char>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+  }
+  if (key.empty() || hex.size() % 2 != 0) fail("no key in " + path, 1);
+  return key;
+}
+
+extern "C" int psk_for(gnutls_session_t, const char* identity, gnutls_datum_t* key) {
+  if (the_server->options.psk_identity != identity) return -1;
+  const std::string& bytes = the_server->psk_key;
+  key->data = static_cast<unsigned char*>(gnutls_malloc(bytes.size()));
+  std::memcpy(key->data, bytes.data(), bytes.size());
+  key->size = static_cast<unsigned>(bytes.size());
+  return 0;
+}
+
+void set_up_psk(Server& server) {
+  server.psk_key = read_psk_key(server.options.psk_file);
+  the_server = &server;
+  if (gnutls_psk_allocate_server_credentials(&server.psk) < 0 ||
+      gnutls_priority_init(&server.priorities, kPriorities, nullptr) < 0) {
+    fail("cannot set up TLS with PSK", 1);
+  }
+  gnutls_psk_set_server_credentials_function(server.psk, psk_for);
+}
+
+// Reads what the client sent: the byte count, 0 when it closed or failed, -1 when nothing is
+// there yet.
+ssize_t receive_some(Connection& connection, char* buffer, std::size_t size) {
+  if (!connection.tls) {
+    for (;;) {
+      ssize_t received = recv(connection.fd, buffer, size, 0);
+      if (received < 0 && errno == EINTR) continue;
+      if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return -1;
+      return received < 0 ? 0 : received;
+    }
+  }
+  for (;;) {
+    ssize_t received = gnutls_record_recv(connection.tls, buffer, size);
+    if (received == GNUTLS_E_INTERRUPTED) continue;
+    if (received == GNUTLS_E_AGAIN) return -1;
+    return received < 0 ? 0 : received;
+  }
+}
+
+// Writes some of an answer: the byte count, 0 when nothing could go yet, -1 on failure.
+ssize_t send_some(Connection& connection, const char* bytes, std::size_t size) {
+  ssize_t sent = connection.tls ? gnutls_record_send(connection.tls, bytes, size)
+                                : send(connection.fd, bytes, size, MSG_NOSIGNAL);
+  if (connection.tls) {
+    if (sent == GNUTLS_E_AGAIN || sent == GNUTLS_E_INTERRUPTED) return 0;
+    return sent < 0 ? -1 : sent;
+  }
+  if (sent < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : -1;
+  return sent;
 }
 
 // Listens on "v4:port" or "[v6]:port"; port 0 lets the system choose.
@@ -130,6 +225,12 @@ unsigned listening_port(int fd) {
 }
 
 void close_connection(Connection& connection, bool reset) {
+  if (connection.tls) {
+    // A close_notify when the socket takes it at once, as a server that says goodbye and goes.
+    if (!reset) gnutls_bye(connection.tls, GNUTLS_SHUT_WR);
+    gnutls_deinit(connection.tls);
+    connection.tls = nullptr;
+  }
   if (reset) {
     linger abort_on_close{1, 0};
     setsockopt(connection.fd, SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof abort_on_close);
@@ -157,10 +258,9 @@ const nlohmann::ordered_json kNotJson =
 void read_request(Server& server, Connection& connection) {
   char buffer[65536];
   for (;;) {
-    ssize_t received = recv(connection.fd, buffer, sizeof buffer, 0);
-    if (received < 0 && errno == EINTR) continue;
-    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-    if (received <= 0) {  // closed or reset before a whole frame came
+    ssize_t received = receive_some(connection, buffer, sizeof buffer);
+    if (received < 0) return;
+    if (received == 0) {  // closed or reset before a whole frame came
       if (connection.received.empty()) {
         close_connection(connection, false);
       } else {
@@ -193,11 +293,9 @@ void write_answer(const Server& server, Connection& connection, Clock::time_poin
       if (now < connection.next_byte) return;
       chunk = 1;
     }
-    ssize_t sent = send(connection.fd, bytes.data() + connection.written, chunk, MSG_NOSIGNAL);
-    if (sent < 0) {
-      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-        close_connection(connection, false);
-      }
+    ssize_t sent = send_some(connection, bytes.data() + connection.written, chunk);
+    if (sent <= 0) {
+      if (sent < 0) close_connection(connection, false);
       return;
     }
     connection.written += static_cast<std::size_t>(sent);
@@ -222,10 +320,32 @@ void write_answer(const Server& server, Connection& connection, Clock::time_poin
 // A held connection stays open until its client goes away.
 void drain_held(Connection& connection) {
   char buffer[4096];
-  ssize_t received = recv(connection.fd, buffer, sizeof buffer, 0);
-  if (received == 0 || (received < 0 && errno != EAGAIN && errno != EINTR)) {
+  if (receive_some(connection, buffer, sizeof buffer) == 0) close_connection(connection, false);
+}
+
+// A failed handshake ends the connection with GnuTLS's alert for the reason, as a server that
+// refuses the key does; the client gets no frame.
+void handshake(Server& server, Connection& connection) {
+  int rc = gnutls_handshake(connection.tls);
+  if (rc == GNUTLS_E_SUCCESS) {
+    connection.phase = Connection::Phase::reading;
+    read_request(server, connection);
+  } else if (gnutls_error_is_fatal(rc)) {
+    gnutls_alert_send_appropriate(connection.tls, rc);
+    gnutls_deinit(connection.tls);
+    connection.tls = nullptr;
     close_connection(connection, false);
   }
+}
+
+void start_tls(Server& server, Connection& connection) {
+  gnutls_init(&connection.tls, GNUTLS_SERVER | GNUTLS_NONBLOCK | GNUTLS_NO_SIGNAL);
+  gnutls_priority_set(connection.tls, server.priorities);
+  gnutls_credentials_set(connection.tls, GNUTLS_CRD_PSK, server.psk);
+  gnutls_transport_set_int(connection.tls, connection.fd);
+  gnutls_handshake_set_timeout(connection.tls, GNUTLS_INDEFINITE_TIMEOUT);
+  connection.phase = Connection::Phase::handshaking;
+  handshake(server, connection);
 }
 
 // A client writes its request right after connecting, so a new connection is read at once
@@ -237,7 +357,11 @@ void accept_all(Server& server) {
     Connection connection;
     connection.fd = fd;
     server.connections.push_back(std::move(connection));
-    read_request(server, server.connections.back());
+    if (server.psk) {
+      start_tls(server, server.connections.back());
+    } else {
+      read_request(server, server.connections.back());
+    }
   }
 }
 
@@ -247,6 +371,7 @@ int poll_events(const Server& server, std::vector<pollfd>& fds, Clock::time_poin
   int timeout_ms = -1;
   for (const auto& connection : server.connections) {
     short events = POLLIN;
+    if (connection.tls && gnutls_record_get_direction(connection.tls) == 1) events = POLLOUT;
     if (connection.phase == Connection::Phase::answering) {
       events = POLLOUT;
       if (connection.answer.slow && connection.next_byte > now) {
@@ -275,6 +400,7 @@ void serve(Server& server, const sigset_t& run_mask) {
     for (std::size_t i = 0; i < existing; ++i) {
       auto& connection = server.connections[i];
       if (fds[i + 1].revents == 0) continue;
+      if (connection.phase == Connection::Phase::handshaking) handshake(server, connection);
       if (connection.phase == Connection::Phase::reading) read_request(server, connection);
       if (connection.phase == Connection::Phase::holding) drain_held(connection);
     }
@@ -324,6 +450,7 @@ int main(int argc, char** argv) {
     }
     std::setvbuf(server.record, nullptr, _IOFBF, 1 << 20);
   }
+  if (!server.options.psk_file.empty()) set_up_psk(server);
   server.listener = open_listener(server.options.listen);
   std::printf("%u\n", listening_port(server.listener));
   std::fflush(stdout);
