@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/deployment.h"
+#include "erp/erp_connection.h"
 
 namespace ixc {
 
@@ -23,7 +24,14 @@ inline constexpr int RUNTIME_LIMIT = 900;
 struct RunOptions {
   std::chrono::milliseconds limit = std::chrono::seconds(RUNTIME_LIMIT);
   std::string zabbix_server = deployment::kZabbixServer;  // the build-time setting
+  // The build-time settings; CMake has refused any mode text that would not parse.
+  ErpTls erp_tls{parse_erp_tls_mode(deployment::kErpTls), deployment::kErpTlsCa};
 };
+
+/// Overwrites the ERP password (argv[5] of the full form) in the process's own argument area with
+/// as many 'x', so that ps and /proc/PID/cmdline stop showing it; the other arguments and their
+/// count stay as they were. Call it as soon as the arguments have been copied for run().
+void mask_password_argument(int argc, char** argv);
 
 /// Runs the program for `args` (args[0] is the program path).
 int run(const std::vector<std::string>& args, const RunOptions& options);

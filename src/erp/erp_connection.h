@@ -23,13 +23,30 @@ struct ErpError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-/// What the command line gives for the ERP, in the order of the connection's parameters.
+/// Whether the connection is encrypted, fixed at build time (IXC_ERP_TLS):
+///   off        never, even when the server offers TLS
+///   preferred  when the server offers it, else clear text; the certificate is not checked
+///   required   always: a server without TLS is refused; with `ca`, the server's certificate must
+///              chain to that CA and name the host as given on the command line
+enum class ErpTlsMode { off, preferred, required };
+
+struct ErpTls {
+  ErpTlsMode mode = ErpTlsMode::off;
+  std::string ca;  // PEM file (IXC_ERP_TLS_CA); used with `required` only, empty: no verification
+};
+
+/// The mode named `text` ("off", "preferred", "required"), else ErpError naming the text.
+ErpTlsMode parse_erp_tls_mode(std::string_view text);
+
+/// What the command line gives for the ERP, in the order of the connection's parameters, and the
+/// build's TLS setting.
 struct ErpParameters {
   std::string host;
   std::string port;  // the command-line text; see parse_db_port
   std::string user;
   std::string password;
   std::string database;
+  ErpTls tls;
 };
 
 /// An open connection; closes when the value goes out of scope.
