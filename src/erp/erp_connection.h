@@ -2,11 +2,12 @@
 /// The one connection to the ERP's MariaDB/MySQL server and the one statement sent on it.
 /// The connection is agreed at connect time with the character set utf8mb4 (collation
 /// utf8mb4_general_ci) and always goes over TCP, so that "localhost" still means the given port;
-/// nothing else is set and nothing is sent besides the caller's statement. Every wait (connect,
-/// login, query, fetching the rows) lasts at most the time left of the run-time limit: a spent
-/// limit raises kestrelkit::TimeoutException and the handle is then released without waiting on
-/// the server. Any other failure raises ErpError, whose text names the server as "host:port"
-/// and carries the client library's own text; the password never appears in it.
+/// it uses TLS as ErpTls says, nothing else is set and nothing is sent besides the caller's
+/// statement. Every wait (connect, TLS handshake, login, query, fetching the rows) lasts at most
+/// the time left of the run-time limit (a TLS handshake that stalls, to the second above it): a
+/// spent limit raises kestrelkit::TimeoutException and the handle is then released without
+/// waiting on the server. Any other failure raises ErpError, whose text names the server as
+/// "host:port" and carries the client library's own text; the password never appears in it.
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
