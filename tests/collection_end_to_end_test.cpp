@@ -159,6 +159,25 @@ TEST(Collection, ASendThatFailsEndsTheRunBeforeAnythingIsStored) {
   EXPECT_FALSE(questdb.query("SHOW COLUMNS FROM ixcClientes").contains("dataset"));
 }
 
+TEST(Collection, RequiredTlsAgainstAnErpWithoutItEndsTheRunBeforeAnythingIsSent) {
+  ErpParameters erp = erp_database("colecao_tls", collection_data());
+  TrapperStandin trapper;
+  QuestDbStandin questdb(questdb_options());
+  ProgramOptions options;
+  options.environment = {"IXC_TEST_ZABBIX_SERVER=" + trapper.address(),
+                         "IXC_TEST_ERP_TLS=required"};
+  ProgramRun run = run_program(test_build_program_path(),
+                               {"descobertaClientes", erp.host, erp.port, erp.user, erp.password,
+                                erp.database, kQuestDbAddress, "9000", "provedor"},
+                               options);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "ixc-atraso: MariaDB 127.0.0.1:" + erp.port +
+                         ": TLS exigido (IXC_ERP_TLS=required), mas o servidor não oferece TLS\n");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(trapper.records().empty());
+  EXPECT_FALSE(questdb.query("SHOW COLUMNS FROM ixcClientes").contains("dataset"));
+}
+
 TEST(Collection, AFailedReplyIsNotExaminedAndTheRunGoesOn) {
   Collection collection{erp_database("colecao_recusa", collection_data())};
   TrapperStandin trapper({.fault = "unknown"});

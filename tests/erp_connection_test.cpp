@@ -1,6 +1,7 @@
 // Opening the ERP connection against a real throwaway server, and against sockets that refuse
-// or never answer: what is agreed at connect time, what the errors say, and that every wait
-// ends with the run-time limit.
+// or never answer: what is agreed at connect time, what each TLS mode does with servers that
+// require, offer or lack TLS, what the errors say, and that every wait ends with the run-time
+// limit.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <mysql.h>
@@ -8,10 +9,17 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "erp/erp_connection.h"
+#include "support/fake_mariadb.h"
 #include "support/loopback_socket.h"
 #include "support/mariadb_server.h"
 #include "vendor/runtime_limiter.h"
@@ -38,6 +46,66 @@ std::string first_value(ErpConnection& connection, std::string_view sql) {
   ErpRowValues values;
   if (!erp_next_row(result, values) || values.empty() || !values[0]) return "(none)";
   return std::string(*values[0]);
+}
+
+ErpParameters with_tls(ErpParameters parameters, ErpTlsMode mode, std::string ca = {}) {
+  parameters.tls = {mode, std::move(ca)};
+  return parameters;
+}
+
+// The session's cipher as the server sees it; empty in clear text.
+std::string session_cipher(ErpConnection& connection) {
+  return first_value(connection,
+                     "SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS"
+                     " WHERE VARIABLE_NAME = 'Ssl_cipher'");
+}
+
+// A server with a throwaway CA and certificate that refuses clear text over TCP (its socket, which
+// the set-up uses as root, counts as secure). The certificate names 127.0.0.1 and nothing else.
+struct TlsServer {
+  std::string folder;
+  std::string ca;        // signed the server's certificate
+  std::string other_ca;  // signed nothing this server has
+  std::unique_ptr<test::ExtraMariaDbServer> server;
+
+  TlsServer() {
+    char name[] = "/tmp/ixc-erp-tls.XXXXXX";
+    if (!mkdtemp(name)) throw std::runtime_error("mkdtemp failed");
+    folder = name;
+    ca = folder + "/ca.pem";
+    other_ca = folder + "/other-ca.pem";
+    std::ofstream(folder + "/san.cnf") << "subjectAltName=IP:127.0.0.1\n";
+    openssl("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=ixc-test-ca -keyout " + folder +
+            "/ca-key.pem -out " + ca);
+    openssl("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=ixc-other-ca -keyout " + folder +
+            "/other-key.pem -out " + other_ca);
+    openssl("req -newkey rsa:2048 -nodes -subj /CN=ixc-test-erp -keyout " + folder +
+            "/server-key.pem -out " + folder + "/server.csr");
+    openssl("x509 -req -days 2 -in " + folder + "/server.csr -CA " + ca + " -CAkey " + folder +
+            "/ca-key.pem -CAcreateserial -extfile " + folder + "/san.cnf -out " + folder +
+            "/server.pem");
+    server = std::make_unique<test::ExtraMariaDbServer>(std::vector<std::string>{
+        "--ssl-ca=" + ca, "--ssl-cert=" + folder + "/server.pem",
+        "--ssl-key=" + folder + "/server-key.pem", "--require-secure-transport=ON"});
+  }
+
+  ~TlsServer() {
+    server.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+  }
+
+  void openssl(const std::string& arguments) const {
+    std::string log = folder + "/openssl.log";
+    if (std::system(("openssl " + arguments + " >>" + log + " 2>&1").c_str()) != 0) {
+      throw std::runtime_error("openssl " + arguments + " failed:\n" + test::read_file(log));
+    }
+  }
+};
+
+const TlsServer& tls_server() {
+  static TlsServer instance;
+  return instance;
 }
 
 // A one-second limit. Should a wait ignore it, the limiter's backstop would end the test
@@ -71,7 +139,7 @@ TEST(ErpPort, AcceptsOnlyWholeNumbersFrom0To65535) {
 }
 
 TEST(ErpPort, ABadPortFailsTheConnectionAttemptBeforeAnyNetwork) {
-  ErpParameters parameters{"127.0.0.1", "33o6", "u", "p", "d"};
+  ErpParameters parameters{"127.0.0.1", "33o6", "u", "p", "d", {}};
   EXPECT_THAT(connect_error(parameters), HasSubstr("porta \"33o6\""));
 }
 
@@ -111,15 +179,65 @@ TEST(ErpConnectErrors, AnUnknownDatabaseIsTheServersRefusal) {
 
 TEST(ErpConnectErrors, ARefusedPortNamesHostAndPort) {
   std::string port = std::to_string(test::free_loopback_port());
-  ErpParameters parameters{"127.0.0.1", port, "u", "Segredo-Recusado-3", "d"};
+  ErpParameters parameters{"127.0.0.1", port, "u", "Segredo-Recusado-3", "d", {}};
   std::string error = connect_error(parameters);
   EXPECT_THAT(error, AllOf(HasSubstr("MariaDB 127.0.0.1:" + port + ": "),
                            HasSubstr("Can't connect"), Not(HasSubstr(parameters.password))));
 }
 
+TEST(ErpTls, AServerThatRequiresTlsRefusesOffAndServesPreferredAndRequired) {
+  const TlsServer& tls = tls_server();
+  ErpParameters parameters = tls.server->erp_parameters("mysql");
+  EXPECT_THAT(connect_error(with_tls(parameters, ErpTlsMode::off)),
+              AllOf(HasSubstr("MariaDB 127.0.0.1:" + parameters.port + ": "),
+                    HasSubstr("Access denied for user 'ixc_leitura'"),
+                    Not(HasSubstr(parameters.password))));
+  for (ErpTlsMode mode : {ErpTlsMode::preferred, ErpTlsMode::required}) {
+    ErpConnection connection = open_erp_connection(with_tls(parameters, mode));
+    EXPECT_NE(session_cipher(connection), "") << static_cast<int>(mode);
+    // A reply of many TLS records, read on the socket made non-blocking after the handshake.
+    EXPECT_EQ(first_value(connection, "SELECT REPEAT('x', 1000000)"), std::string(1000000, 'x'));
+  }
+}
+
+TEST(ErpTls, RequiredChecksTheCertificateAgainstTheCaAndTheHostName) {
+  const TlsServer& tls = tls_server();
+  ErpParameters parameters = tls.server->erp_parameters("mysql");
+  ErpConnection verified = open_erp_connection(with_tls(parameters, ErpTlsMode::required, tls.ca));
+  EXPECT_NE(session_cipher(verified), "");
+
+  std::string peer = "MariaDB 127.0.0.1:" + parameters.port + ": ";
+  EXPECT_THAT(connect_error(with_tls(parameters, ErpTlsMode::required, tls.other_ca)),
+              AllOf(HasSubstr(peer), HasSubstr("TLS/SSL error")));
+  EXPECT_THAT(connect_error(with_tls(parameters, ErpTlsMode::required, tls.folder + "/none.pem")),
+              AllOf(HasSubstr(peer), HasSubstr("TLS/SSL error")));
+  // The right CA, but the certificate names 127.0.0.1 and not "localhost".
+  ErpParameters by_name = with_tls(parameters, ErpTlsMode::required, tls.ca);
+  by_name.host = "localhost";
+  EXPECT_THAT(connect_error(by_name),
+              AllOf(HasSubstr("MariaDB localhost:" + parameters.port + ": "),
+                    HasSubstr("Validation of SSL server certificate failed")));
+}
+
+TEST(ErpTls, AServerWithoutTlsServesOffAndPreferredInClearTextAndRefusesRequired) {
+  ErpParameters parameters = test::erp_parameters("mysql");
+  for (ErpTlsMode mode : {ErpTlsMode::off, ErpTlsMode::preferred}) {
+    ErpConnection connection = open_erp_connection(with_tls(parameters, mode));
+    EXPECT_EQ(session_cipher(connection), "") << static_cast<int>(mode);
+  }
+  std::string peer = "MariaDB 127.0.0.1:" + parameters.port + ": ";
+  EXPECT_THAT(connect_error(with_tls(parameters, ErpTlsMode::required)),
+              AllOf(HasSubstr(peer), HasSubstr("servidor não oferece TLS")));
+  // With a CA the library refuses before it sends the login.
+  EXPECT_THAT(
+      connect_error(with_tls(parameters, ErpTlsMode::required, tls_server().ca)),
+      AllOf(HasSubstr(peer), HasSubstr("SSL is required, but the server does not support it"),
+            Not(HasSubstr(parameters.password))));
+}
+
 TEST(ErpTimeLimit, AServerThatNeverGreetsEndsWithTheLimit) {
   test::LoopbackSocket silent(true);  // the kernel completes the handshake, nobody greets
-  ErpParameters parameters{"127.0.0.1", std::to_string(silent.port), "u", "p", "d"};
+  ErpParameters parameters{"127.0.0.1", std::to_string(silent.port), "u", "p", "d", {}};
   auto started = std::chrono::steady_clock::now();
   {
     OneSecondLimit limit;
@@ -130,8 +248,36 @@ TEST(ErpTimeLimit, AServerThatNeverGreetsEndsWithTheLimit) {
   EXPECT_LT(elapsed, 2000ms);
 }
 
+TEST(ErpTimeLimit, ATlsHandshakeThatNeverCompletesEndsWithTheLimit) {
+  test::FakeMariaDb server({.mode = test::FakeMode::TlsSilent});
+  ErpParameters parameters{"127.0.0.1", std::to_string(server.port()), "u", "p", "d", {}};
+  auto started = std::chrono::steady_clock::now();
+  {
+    OneSecondLimit limit;
+    EXPECT_THROW(open_erp_connection(with_tls(parameters, ErpTlsMode::preferred)),
+                 kestrelkit::TimeoutException);
+  }
+  auto elapsed = std::chrono::steady_clock::now() - started;
+  EXPECT_GE(elapsed, 900ms);
+  EXPECT_LT(elapsed, 2000ms);
+}
+
 TEST(ErpTimeLimit, AStatementStillRunningEndsWithTheLimitAndClosesWithoutWaiting) {
   ErpConnection connection = open_erp_connection(test::erp_parameters("mysql"));
+  auto started = std::chrono::steady_clock::now();
+  {
+    OneSecondLimit limit;
+    EXPECT_THROW(erp_query(connection, "SELECT SLEEP(5)"), kestrelkit::TimeoutException);
+    ErpConnection released = std::move(connection);
+  }
+  auto elapsed = std::chrono::steady_clock::now() - started;
+  EXPECT_GE(elapsed, 900ms);
+  EXPECT_LT(elapsed, 2000ms);
+}
+
+TEST(ErpTimeLimit, ATlsStatementStillRunningEndsWithTheLimit) {
+  ErpConnection connection = open_erp_connection(
+      with_tls(tls_server().server->erp_parameters("mysql"), ErpTlsMode::required));
   auto started = std::chrono::steady_clock::now();
   {
     OneSecondLimit limit;

@@ -1,10 +1,14 @@
 // The program's command line, modes and exit statuses, watched from outside the process.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "app/banner.h"
@@ -117,6 +121,36 @@ TEST(RuntimeLimit, ASilentServerEndsTheRunWithTheTimeoutLineAndStatusZero) {
   EXPECT_EQ(run.status, 0);
   EXPECT_GE(run.elapsed.count(), 1000);
   EXPECT_LT(run.elapsed.count(), 2000);
+}
+
+TEST(FullForm, ThePasswordIsMaskedInTheProcessListWhileOtherArgumentsStayReadable) {
+  LoopbackSocket erp(true);  // accepts in the backlog, never answers
+  std::vector<std::string> args = full_arguments(
+      "descobertaClientes", "127.0.0.1", std::to_string(erp.port), "127.0.0.1", "9000", "zbx");
+  std::vector<std::string> expected = {test_build_program_path()};
+  expected.insert(expected.end(), args.begin(), args.end());
+  expected[5] = std::string(expected[5].size(), 'x');
+
+  std::string cmdline;
+  ProgramOptions options = with_limit_ms(30000);
+  options.while_running = [&](int pid) {
+    // A connection waiting in the backlog means the program has read its arguments.
+    pollfd pending{erp.fd, POLLIN, 0};
+    if (poll(&pending, 1, 10000) == 1) {
+      std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+      cmdline.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    kill(pid, SIGTERM);
+  };
+  ProgramRun run = run_program(test_build_program_path(), args, options);
+  std::vector<std::string> seen;
+  for (std::size_t start = 0; start < cmdline.size();) {
+    std::size_t end = cmdline.find('\0', start);
+    seen.push_back(cmdline.substr(start, end - start));
+    start = end + 1;
+  }
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(run.status, 128 + SIGTERM);
 }
 
 TEST(RuntimeLimit, StaysSpentOnceATimeoutWasSwallowed) {

@@ -4,5 +4,7 @@
 #include "app/run.h"
 
 int main(int argc, char** argv) {
-  return ixc::run(std::vector<std::string>(argv, argv + argc), ixc::RunOptions{});
+  std::vector<std::string> args(argv, argv + argc);
+  ixc::mask_password_argument(argc, argv);
+  return ixc::run(args, ixc::RunOptions{});
 }

@@ -13,6 +13,8 @@
 namespace ixc {
 namespace {
 
+constexpr int kPasswordPosition = 5;
+
 RunSettings settings_from(const std::vector<std::string>& args) {
   RunSettings settings;
   settings.mode = args[1];
@@ -20,7 +22,7 @@ RunSettings settings_from(const std::vector<std::string>& args) {
     settings.db_host = args[2];
     settings.db_port = args[3];
     settings.db_user = args[4];
-    settings.db_password = args[5];
+    settings.db_password = args[kPasswordPosition];
     settings.database = args[6];
     settings.quest_db_ip = args[7];
     settings.quest_db_port = args[8];
@@ -37,12 +39,19 @@ int dispatch(const std::string& program_path, const RunOptions& options) {
   // short form has no host and fails here.
   required(settings.zabbix_host, "zabbix_host");
   const kestrelkit::ZabbixServer zabbix_server{options.zabbix_server, options.zabbix_tls};
-  if (settings.mode == "descobertaClientes") return descobertaClientes(zabbix_server);
+  if (settings.mode == "descobertaClientes") {
+    return descobertaClientes(zabbix_server, options.erp_tls);
+  }
   if (settings.mode.find("launch_") != std::string::npos) kestrelkit::launch(settings.mode);
   return 0;
 }
 
 }  // namespace
+
+void mask_password_argument(int argc, char** argv) {
+  if (argc != 10) return;
+  for (char* c = argv[kPasswordPosition]; *c; ++c) *c = 'x';
+}
 
 int run(const std::vector<std::string>& args, const RunOptions& options) {
   if (args.size() != 2 && args.size() != 10) {

@@ -16,6 +16,7 @@
 
 #include "app/deployment.h"
 #include "vendor/zabbix_sender.h"
+#include "erp/erp_connection.h"
 
 namespace ixc {
 
@@ -32,7 +33,14 @@ struct RunOptions {
       .psk_identity = deployment::kZabbixTlsPskIdentity,
       .psk_file = deployment::kZabbixTlsPskFile,
   };
+  // The ERP's TLS; CMake has refused any mode text that would not parse.
+  ErpTls erp_tls{parse_erp_tls_mode(deployment::kErpTls), deployment::kErpTlsCa};
 };
+
+/// Overwrites the ERP password (argv[5] of the full form) in the process's own argument area with
+/// as many 'x', so that ps and /proc/PID/cmdline stop showing it; the other arguments and their
+/// count stay as they were. Call it as soon as the arguments have been copied for run().
+void mask_password_argument(int argc, char** argv);
 
 /// Runs the program for `args` (args[0] is the program path).
 int run(const std::vector<std::string>& args, const RunOptions& options);

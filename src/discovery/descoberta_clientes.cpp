@@ -16,13 +16,14 @@
 namespace ixc {
 namespace {
 
-std::vector<ClientRow> read_overdue_rows(const RunSettings& settings) {
+std::vector<ClientRow> read_overdue_rows(const RunSettings& settings, const ErpTls& tls) {
   ErpParameters parameters{
       .host = required(settings.db_host, "db_host"),
       .port = required(settings.db_port, "db_port"),
       .user = required(settings.db_user, "db_user"),
       .password = required(settings.db_password, "db_password"),
       .database = required(settings.database, "database"),
+      .tls = tls,
   };
   // The connection lives only around the one statement.
   ErpConnection conn = open_erp_connection(parameters);
@@ -31,9 +32,9 @@ std::vector<ClientRow> read_overdue_rows(const RunSettings& settings) {
 
 }  // namespace
 
-int descobertaClientes(const kestrelkit::ZabbixServer& zabbix_server) {
+int descobertaClientes(const kestrelkit::ZabbixServer& zabbix_server, const ErpTls& erp_tls) {
   const RunSettings& settings = run_settings();
-  std::vector<ClientRow> dadosCliente = read_overdue_rows(settings);
+  std::vector<ClientRow> dadosCliente = read_overdue_rows(settings, erp_tls);
   const std::string& zabbix_host = required(settings.zabbix_host, "zabbix_host");
   Aggregation result = aggregate(std::move(dadosCliente), zabbix_host);
 

@@ -5,8 +5,10 @@
 /// prints "OK". Returns the run's exit status (0); failures propagate to run control.
 #include "vendor/zabbix_sender.h"
 
+#include "erp/erp_connection.h"
+
 namespace ixc {
 
-int descobertaClientes(const kestrelkit::ZabbixServer& zabbix_server);
+int descobertaClientes(const kestrelkit::ZabbixServer& zabbix_server, const ErpTls& erp_tls);
 
 }  // namespace ixc

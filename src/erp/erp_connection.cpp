@@ -1,9 +1,11 @@
 #include "erp/erp_connection.h"
 
+#include <fcntl.h>
 #include <mysql.h>
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -60,6 +62,52 @@ int wait_for_library(const ErpConnection& connection, int status) {
   }
 }
 
+// With TLS, the library (3.3) does not hand every wait back to run_to_end (a known fault of its
+// non-blocking API): it polls the socket itself while connecting and during the TLS handshake, and
+// calls this in place of its own poll() there. A spent limit returns "timed out", the library
+// gives up, and open_erp_connection raises the timeout; the library's own time-out is never less
+// than the time left, so `timeout_ms` need not be consulted.
+int wait_within_limit(my_socket socket, my_bool is_read, int /*timeout_ms*/) {
+  pollfd watched{};
+  watched.fd = socket;
+  watched.events = is_read ? POLLIN : POLLOUT;
+  for (;;) {
+    int wait_ms = 0;
+    try {
+      wait_ms = kestrelkit::poll_timeout_ms();
+    } catch (const kestrelkit::TimeoutException&) {
+      return 0;  // an exception must not cross the library's C frames; raised again afterwards
+    }
+    int ready = ::poll(&watched, 1, wait_ms);
+    if ((ready < 0 && errno == EINTR) || ready == 0) continue;
+    return ready;
+  }
+}
+
+// Both switches are set in every mode because the library's defaults differ between its versions
+// (later ones use TLS and verify unless told otherwise). Verifying also covers the host name: a
+// certificate that merely chains to the CA could belong to any server that CA ever signed for.
+void set_tls_options(const ErpConnection& connection, const ErpTls& tls) {
+  my_bool use_tls = tls.mode != ErpTlsMode::off;
+  my_bool verify = tls.mode == ErpTlsMode::required && !tls.ca.empty();
+  if (mysql_options(connection.handle, MYSQL_OPT_SSL_ENFORCE, &use_tls) != 0 ||
+      mysql_options(connection.handle, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &verify) != 0 ||
+      (verify && mysql_options(connection.handle, MYSQL_OPT_SSL_CA, tls.ca.c_str()) != 0)) {
+    throw library_error(connection);
+  }
+  if (!use_tls) return;
+
+  // The handshake reads a blocking socket, whose receive time-out the library takes from the
+  // connect time-out (none: a silent server holds it for ever). The time left rounded up to the
+  // second bounds it to just past the limit; capped, as the library counts it in int milliseconds.
+  auto left = std::chrono::ceil<std::chrono::seconds>(kestrelkit::time_left());
+  unsigned seconds = static_cast<unsigned>(std::min<std::int64_t>(left.count(), 86400));
+  if (mysql_options(connection.handle, MYSQL_OPT_CONNECT_TIMEOUT, &seconds) != 0 ||
+      mysql_optionsv(connection.handle, MARIADB_OPT_IO_WAIT, wait_within_limit) != 0) {
+    throw library_error(connection);
+  }
+}
+
 // Runs one non-blocking call to its end: `start` and `resume` take the events and return the
 // library's status, 0 once the call has finished.
 template <typename Start, typename Resume>
@@ -95,6 +143,13 @@ ErpConnection::~ErpConnection() {
   mysql_close(handle);
 }
 
+ErpTlsMode parse_erp_tls_mode(std::string_view text) {
+  if (text == "off") return ErpTlsMode::off;
+  if (text == "preferred") return ErpTlsMode::preferred;
+  if (text == "required") return ErpTlsMode::required;
+  throw ErpError("IXC_ERP_TLS \"" + std::string(text) + "\" não é off, preferred nem required");
+}
+
 std::uint16_t parse_db_port(std::string_view host, std::string_view text) {
   unsigned value = 0;
   const char* end = text.data() + text.size();
@@ -122,6 +177,7 @@ ErpConnection open_erp_connection(const ErpParameters& parameters) {
       mysql_options(connection.handle, MYSQL_OPT_PROTOCOL, &protocol) != 0) {
     throw library_error(connection);
   }
+  set_tls_options(connection, parameters.tls);
 
   MYSQL* connected = nullptr;
   MYSQL* handle = connection.handle;
@@ -133,7 +189,27 @@ ErpConnection open_erp_connection(const ErpParameters& parameters) {
                                         parameters.database.c_str(), port, nullptr, 0);
       },
       [&](int events) { return mysql_real_connect_cont(&connected, handle, events); });
-  if (!connected) throw library_error(connection);
+  if (!connected) {
+    kestrelkit::check_time_left();  // a wait that wait_within_limit cut short
+    throw library_error(connection);
+  }
+  bool encrypted = mysql_get_ssl_cipher(handle) != nullptr;
+  // Unless it verifies a certificate, the library falls back to clear text when the server offers
+  // no TLS; the login has then already gone out, but the statement and its rows do not.
+  if (parameters.tls.mode == ErpTlsMode::required && !encrypted) {
+    throw ErpError("MariaDB " + connection.peer +
+                   ": TLS exigido (IXC_ERP_TLS=required), mas o servidor não oferece TLS");
+  }
+  // The library leaves the socket blocking and lets TLS read it directly, so a statement's reply
+  // would be awaited in the kernel, past the limit. On a non-blocking socket the TLS layer hands
+  // each wait to run_to_end, as the non-blocking API intends.
+  if (encrypted) {
+    int socket = mysql_get_socket(handle);
+    int flags = ::fcntl(socket, F_GETFL);
+    if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) < 0) {
+      throw ErpError("MariaDB " + connection.peer + ": fcntl() falhou: " + std::strerror(errno));
+    }
+  }
   return connection;
 }
 

@@ -2,11 +2,12 @@
 /// The one connection to the ERP's MariaDB/MySQL server and the one statement sent on it.
 /// The connection is agreed at connect time with the character set utf8mb4 (collation
 /// utf8mb4_general_ci) and always goes over TCP, so that "localhost" still means the given port;
-/// nothing else is set and nothing is sent besides the caller's statement. Every wait (connect,
-/// login, query, fetching the rows) lasts at most the time left of the run-time limit: a spent
-/// limit raises kestrelkit::TimeoutException and the handle is then released without waiting on
-/// the server. Any other failure raises ErpError, whose text names the server as "host:port"
-/// and carries the client library's own text; the password never appears in it.
+/// it uses TLS as ErpTls says, nothing else is set and nothing is sent besides the caller's
+/// statement. Every wait (connect, TLS handshake, login, query, fetching the rows) lasts at most
+/// the time left of the run-time limit (a TLS handshake that stalls, to the second above it): a
+/// spent limit raises kestrelkit::TimeoutException and the handle is then released without
+/// waiting on the server. Any other failure raises ErpError, whose text names the server as
+/// "host:port" and carries the client library's own text; the password never appears in it.
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -23,13 +24,30 @@ struct ErpError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-/// What the command line gives for the ERP, in the order of the connection's parameters.
+/// Whether the connection is encrypted, fixed at build time (IXC_ERP_TLS):
+///   off        never, even when the server offers TLS
+///   preferred  when the server offers it, else clear text; the certificate is not checked
+///   required   always: a server without TLS is refused; with `ca`, the server's certificate must
+///              chain to that CA and name the host as given on the command line
+enum class ErpTlsMode { off, preferred, required };
+
+struct ErpTls {
+  ErpTlsMode mode = ErpTlsMode::off;
+  std::string ca;  // PEM file (IXC_ERP_TLS_CA); used with `required` only, empty: no verification
+};
+
+/// The mode named `text` ("off", "preferred", "required"), else ErpError naming the text.
+ErpTlsMode parse_erp_tls_mode(std::string_view text);
+
+/// What the command line gives for the ERP, in the order of the connection's parameters, and the
+/// build's TLS setting.
 struct ErpParameters {
   std::string host;
   std::string port;  // the command-line text; see parse_db_port
   std::string user;
   std::string password;
   std::string database;
+  ErpTls tls;
 };
 
 /// An open connection; closes when the value goes out of scope.

@@ -20,8 +20,9 @@ using namespace std::chrono_literals;
 constexpr int kStopCheckMs = 50;
 
 // What a MariaDB 10.11 server sends first: protocol 10, its version, a connection id, the
-// scramble and the capabilities, in one packet (3-byte length, sequence 0).
-std::string server_greeting() {
+// scramble and the capabilities, in one packet (3-byte length, sequence 0). With `tls`, the
+// capabilities include CLIENT_SSL, as a server with a certificate sends them.
+std::string server_greeting(bool tls = false) {
   std::string payload;
   payload.push_back('\x0a');
   payload.append("5.5.5-10.11.6-MariaDB-0+deb12u1");
@@ -29,11 +30,11 @@ std::string server_greeting() {
   payload.append("\x2a\x00\x00\x00", 4);  // connection id
   payload.append("abcdefgh");             // scramble, first part
   payload.push_back('\0');
-  payload.append("\xfe\xf7", 2);  // capabilities, low half
-  payload.push_back('\x2d');      // utf8mb4_general_ci
-  payload.append("\x02\x00", 2);  // status: autocommit
-  payload.append("\xff\x81", 2);  // capabilities, high half
-  payload.push_back('\x15');      // scramble length
+  payload.append(tls ? "\xfe\xff" : "\xfe\xf7", 2);  // capabilities, low half
+  payload.push_back('\x2d');                         // utf8mb4_general_ci
+  payload.append("\x02\x00", 2);                     // status: autocommit
+  payload.append("\xff\x81", 2);                     // capabilities, high half
+  payload.push_back('\x15');                         // scramble length
   payload.append(6, '\0');
   payload.append("\x1d\x00\x00\x00", 4);  // MariaDB's extended capabilities
   payload.append("ijklmnopqrst");         // scramble, second part
@@ -129,7 +130,8 @@ void FakeMariaDb::serve(int client) {
     send_all(client, kSshBanner);
     return;
   }
-  if (options_.mode == FakeMode::Silent) {
+  if (options_.mode == FakeMode::Silent || options_.mode == FakeMode::TlsSilent) {
+    if (options_.mode == FakeMode::TlsSilent && !send_all(client, server_greeting(true))) return;
     char sink[4096];
     while (!stopping_) {
       pollfd entry{client, POLLIN, 0};

@@ -5,6 +5,7 @@
 ///
 ///   Silent        accepts and never sends a byte
 ///   HalfGreeting  sends the first half of a real server's greeting, then closes
+///   TlsSilent     sends a whole greeting that offers TLS, then never answers the TLS handshake
 ///   Garbage       answers with bytes of another protocol (an SSH banner), then closes
 ///   Trickle       a proxy to a real server that passes the server's bytes on one at a time,
 ///                 `delay` apart; the client's bytes go through at once
@@ -21,7 +22,7 @@
 
 namespace ixc::test {
 
-enum class FakeMode { Silent, HalfGreeting, Garbage, Trickle, CutReply };
+enum class FakeMode { Silent, HalfGreeting, TlsSilent, Garbage, Trickle, CutReply };
 
 struct FakeMariaDbOptions {
   FakeMode mode = FakeMode::Silent;

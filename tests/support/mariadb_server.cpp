@@ -11,9 +11,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/loopback_socket.h"
@@ -61,11 +63,14 @@ std::string log_tail(const std::string& path) {
                            " in: " + std::string(sql.substr(0, 300)));
 }
 
-struct Server {
+}  // namespace
+
+struct MariaDbProcess {
   MariaDbServer info;
   MYSQL* root = nullptr;
+  std::vector<std::string> extra_options;
 
-  Server() {
+  explicit MariaDbProcess(std::vector<std::string> options) : extra_options(std::move(options)) {
     char folder[] = "/tmp/ixc-mariadb.XXXXXX";
     if (!mkdtemp(folder)) throw std::runtime_error("test MariaDB: mkdtemp failed");
     info.folder = folder;
@@ -97,13 +102,22 @@ struct Server {
   }
 
   void start(std::uint16_t port) {
-    pid_t pid = spawn(
-        {"mariadbd", "--no-defaults", "--user=root", "--datadir=" + info.folder + "/data",
-         "--socket=" + info.socket, "--port=" + std::to_string(port), "--bind-address=127.0.0.1",
-         "--pid-file=" + info.folder + "/mariadbd.pid", "--log-error=" + info.folder + "/error.log",
-         "--tmpdir=" + info.folder, "--skip-name-resolve", "--innodb-buffer-pool-size=32M",
-         "--innodb-flush-log-at-trx-commit=0", "--innodb-doublewrite=0"},
-        info.folder + "/mariadbd.out");
+    std::vector<std::string> argv = {"mariadbd",
+                                     "--no-defaults",
+                                     "--user=root",
+                                     "--datadir=" + info.folder + "/data",
+                                     "--socket=" + info.socket,
+                                     "--port=" + std::to_string(port),
+                                     "--bind-address=127.0.0.1",
+                                     "--pid-file=" + info.folder + "/mariadbd.pid",
+                                     "--log-error=" + info.folder + "/error.log",
+                                     "--tmpdir=" + info.folder,
+                                     "--skip-name-resolve",
+                                     "--innodb-buffer-pool-size=32M",
+                                     "--innodb-flush-log-at-trx-commit=0",
+                                     "--innodb-doublewrite=0"};
+    argv.insert(argv.end(), extra_options.begin(), extra_options.end());
+    pid_t pid = spawn(argv, info.folder + "/mariadbd.out");
     auto deadline = std::chrono::steady_clock::now() + 60s;
     while (std::chrono::steady_clock::now() < deadline) {
       int status = 0;
@@ -124,7 +138,7 @@ struct Server {
     waitpid(pid, nullptr, 0);
   }
 
-  ~Server() {
+  ~MariaDbProcess() {
     if (root) mysql_close(root);
     if (info.pid > 0) {
       kill(info.pid, SIGTERM);
@@ -174,12 +188,29 @@ struct Server {
   }
 };
 
-Server& server() {
-  static Server instance;
+namespace {
+
+MariaDbProcess& server() {
+  static MariaDbProcess instance({});
   return instance;
 }
 
+ErpParameters reader_parameters(const MariaDbServer& s, const std::string& database) {
+  return {s.host, std::to_string(s.port), s.user, s.password, database, {}};
+}
+
 }  // namespace
+
+ExtraMariaDbServer::ExtraMariaDbServer(const std::vector<std::string>& extra_options)
+    : process(std::make_unique<MariaDbProcess>(extra_options)) {}
+
+ExtraMariaDbServer::~ExtraMariaDbServer() = default;
+
+const MariaDbServer& ExtraMariaDbServer::info() const { return process->info; }
+
+ErpParameters ExtraMariaDbServer::erp_parameters(const std::string& database) const {
+  return reader_parameters(process->info, database);
+}
 
 const MariaDbServer& mariadb_server() { return server().info; }
 
@@ -190,8 +221,7 @@ std::optional<std::string> query_value(std::string_view sql, std::string_view da
 }
 
 ErpParameters erp_parameters(const std::string& database) {
-  const MariaDbServer& s = mariadb_server();
-  return {s.host, std::to_string(s.port), s.user, s.password, database};
+  return reader_parameters(mariadb_server(), database);
 }
 
 ErpParameters erp_database(const std::string& name, const std::string& data_file) {

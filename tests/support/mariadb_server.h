@@ -8,9 +8,11 @@
 /// database), as the ERP account needs nothing more. Tests set up data as root over the socket
 /// with run_sql, which raises std::runtime_error carrying the server's text.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "erp/erp_connection.h"
 
@@ -28,6 +30,23 @@ struct MariaDbServer {
 
 /// The program's server, started on the first call.
 const MariaDbServer& mariadb_server();
+
+struct MariaDbProcess;
+
+/// A server of its own, for tests that need server options the program's server lacks (TLS, say):
+/// started at once like that one, with `extra_options` added to mariadbd's command line and the
+/// same reading account, and stopped by its PID when the value goes out of scope.
+struct ExtraMariaDbServer {
+  explicit ExtraMariaDbServer(const std::vector<std::string>& extra_options);
+  ~ExtraMariaDbServer();
+  ExtraMariaDbServer(const ExtraMariaDbServer&) = delete;
+  ExtraMariaDbServer& operator=(const ExtraMariaDbServer&) = delete;
+
+  const MariaDbServer& info() const;
+  ErpParameters erp_parameters(const std::string& database) const;
+
+  std::unique_ptr<MariaDbProcess> process;
+};
 
 /// Runs `sql`, one statement or several separated by semicolons, as root in `database` (none
 /// when empty).

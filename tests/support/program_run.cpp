@@ -39,6 +39,7 @@ ProgramRun run_program(const std::string& path, const std::vector<std::string>& 
   }
   close(out_pipe[1]);
   close(err_pipe[1]);
+  if (options.while_running) options.while_running(pid);
 
   ProgramRun run;
   pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
