@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -103,16 +104,35 @@ std::string session_failure(TlsSession& tls, ssize_t code) {
   return gnutls_text(static_cast<int>(code));
 }
 
-// A peer that knows no TLS answers the ClientHello as a plain trapper answers anything that is
-// not its protocol: with a "ZBXD" frame or by closing. Looking at the first bytes before GnuTLS
-// reads them tells that apart from a refused key.
-void refuse_clear_text(TcpConnection& connection) {
-  char first[4];
-  ssize_t got = ::recv(connection.fd, first, sizeof first, MSG_PEEK);
-  if (got > 0 && std::string_view("ZBXD").starts_with(std::string_view(first, got))) {
-    throw TcpError(connection.peer +
-                   ": o servidor respondeu sem TLS, em texto claro (ele aceita PSK deste host?)");
+}  // namespace
+
+struct TlsTransport {
+  int fd = -1;
+  std::string first_bytes;  // up to 4: enough to tell a Zabbix frame from a TLS record
+};
+
+namespace {
+
+ssize_t pull(gnutls_transport_ptr_t pointer, void* data, std::size_t size) {
+  auto* transport = static_cast<TlsTransport*>(pointer);
+  ssize_t got = ::recv(transport->fd, data, size, 0);
+  if (got > 0 && transport->first_bytes.size() < 4) {
+    std::size_t keep = std::min<std::size_t>(4 - transport->first_bytes.size(), got);
+    transport->first_bytes.append(static_cast<const char*>(data), keep);
   }
+  return got;
+}
+
+ssize_t push(gnutls_transport_ptr_t pointer, const void* data, std::size_t size) {
+  return ::send(static_cast<TlsTransport*>(pointer)->fd, data, size, MSG_NOSIGNAL);
+}
+
+// A peer that knows no TLS answers the ClientHello as a plain trapper answers anything that is
+// not its protocol: with a "ZBXD" frame or by closing. What GnuTLS read first tells that apart
+// from a refused key, whether the answer came while GnuTLS waited or was already there.
+bool answered_in_clear_text(const TlsTransport& transport) {
+  return !transport.first_bytes.empty() &&
+         std::string_view("ZBXD").starts_with(transport.first_bytes);
 }
 
 std::string handshake_failure(TlsSession& tls, int code, const std::string& identity) {
@@ -179,13 +199,15 @@ PskCredentials load_psk_credentials(std::string_view identity, const std::string
 
 TlsSession::TlsSession(TlsSession&& other) noexcept
     : session(std::exchange(other.session, nullptr)),
-      connection(std::exchange(other.connection, nullptr)) {}
+      connection(std::exchange(other.connection, nullptr)),
+      transport(std::move(other.transport)) {}
 
 TlsSession& TlsSession::operator=(TlsSession&& other) noexcept {
   if (this != &other) {
     if (session) gnutls_deinit(session);
     session = std::exchange(other.session, nullptr);
     connection = std::exchange(other.connection, nullptr);
+    transport = std::move(other.transport);
   }
   return *this;
 }
@@ -210,7 +232,11 @@ TlsSession tls_psk_handshake(TcpConnection& connection, const PskCredentials& cr
   if (int rc = gnutls_credentials_set(tls.session, GNUTLS_CRD_PSK, credentials.handle); rc < 0) {
     throw TcpError(peer + ": credenciais PSK recusadas pelo GnuTLS: " + gnutls_text(rc));
   }
-  gnutls_transport_set_int(tls.session, connection.fd);
+  tls.transport = std::make_unique<TlsTransport>();
+  tls.transport->fd = connection.fd;
+  gnutls_transport_set_ptr(tls.session, tls.transport.get());
+  gnutls_transport_set_pull_function(tls.session, pull);
+  gnutls_transport_set_push_function(tls.session, push);
   // The client's Finished and the request leave as two small writes; with Nagle the second
   // would wait for the server's delayed ACK, 40 ms a value.
   int on = 1;
@@ -218,18 +244,17 @@ TlsSession tls_psk_handshake(TcpConnection& connection, const PskCredentials& cr
   // The run-time limit is the only bound, as for every other wait of the run.
   gnutls_handshake_set_timeout(tls.session, GNUTLS_INDEFINITE_TIMEOUT);
 
-  bool looked_at_answer = false;
   for (;;) {
     int rc = gnutls_handshake(tls.session);
     if (rc == GNUTLS_E_SUCCESS) return tls;
-    if (!retry(rc) && !gnutls_error_is_fatal(rc)) continue;  // a warning alert
     if (retry(rc)) {
       wait_for_gnutls(tls);
-      if (!looked_at_answer && gnutls_record_get_direction(tls.session) == 0) {
-        looked_at_answer = true;
-        refuse_clear_text(connection);
-      }
       continue;
+    }
+    if (!gnutls_error_is_fatal(rc)) continue;  // a warning alert
+    if (answered_in_clear_text(*tls.transport)) {
+      throw TcpError(peer +
+                     ": o servidor respondeu sem TLS, em texto claro (ele aceita PSK deste host?)");
     }
     throw TcpError(peer + ": " + handshake_failure(tls, rc, credentials.identity));
   }

@@ -6,6 +6,7 @@
 ///
 /// Failures on the connection raise TcpError, whose text starts with the peer; a key file that
 /// cannot be used raises TlsKeyError naming the file. No text ever holds the key.
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -40,10 +41,14 @@ struct PskCredentials {
 /// bytes. Raises TlsKeyError saying what is wrong with which file.
 PskCredentials load_psk_credentials(std::string_view identity, const std::string& psk_file);
 
+/// What GnuTLS reads and writes through: the socket, and the first bytes the peer sent.
+struct TlsTransport;
+
 /// One TLS session on a connection; the connection must outlive it.
 struct TlsSession {
   gnutls_session_int* session = nullptr;
   TcpConnection* connection = nullptr;
+  std::unique_ptr<TlsTransport> transport;  // on the heap: GnuTLS keeps its address
 
   TlsSession() = default;
   TlsSession(TlsSession&& other) noexcept;
