@@ -131,8 +131,10 @@ read -r minute hour day month weekday user command <<<"$cron_line"
 getent passwd "$user" >/dev/null || fail "the cron job's user '$user' does not exist"
 grep -q '/usr/bin/ixc-atraso descobertaClientes' <<<"$command" || fail "the cron job does not start a collection"
 # The nine arguments of a collection follow the program.
-arguments=$(sed 's|.*/usr/bin/ixc-atraso ||; s/ 2>&1.*//' <<<"$command" | wc -w)
+arguments=$(sed 's|.*/usr/bin/ixc-atraso ||; s/;.*//' <<<"$command" | wc -w)
 [ "$arguments" -eq 9 ] || fail "the cron job passes $arguments arguments, not 9"
+# The password comes from the mode-600 file, so no process of the job shows it in its arguments.
+grep -qF '"$DB_PASSWORD"' <<<"$command" || fail "the cron job does not read the password from its file"
 
 if [ "$can_install" = 1 ] && command -v systemd-analyze >/dev/null; then
   # verify checks the unit syntax, that ExecStart's program exists and the man: reference.
