@@ -5,7 +5,9 @@
 #                                            IXC_DB_USER/PASSWORD
 #   ixc_root_sql [ARGS...]                   the mariadb client as root over that socket
 #   ixc_create_erp DATABASE                  an empty ERP schema (tools/ixc_erp/ixc_schema.sql)
-#   ixc_start_trapper HOST:PORT RECORD LOG   the Zabbix trapper stand-in; sets IXC_TRAPPER_PORT
+#   ixc_start_trapper HOST:PORT RECORD LOG [OPTION...]
+#                                            the Zabbix trapper stand-in, with its options
+#                                            (--tls-psk-identity ...); sets IXC_TRAPPER_PORT
 #   ixc_start_questdb ADDRESS LOG PORT...    the QuestDB stand-in on ADDRESS
 #   ixc_stop_all                             stops, by PID, every server started here
 #
@@ -113,9 +115,10 @@ ixc_wait_line() {
 
 ixc_start_trapper() {
   local listen=$1 record=$2 log=$3 pid line
+  shift 3
   # Emptied here, not by the child's redirection, which may come after the first look at it.
   : >"$log"
-  "$IXC_BIN/zabbix-trapper-standin" --listen "$listen" --record "$record" >"$log" 2>&1 </dev/null &
+  "$IXC_BIN/zabbix-trapper-standin" --listen "$listen" --record "$record" "$@" >"$log" 2>&1 </dev/null &
   pid=$!
   ixc_remember "$pid"
   line=$(ixc_wait_line "$log" '^[0-9]+$' "$pid") ||
