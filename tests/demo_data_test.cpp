@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
@@ -12,6 +11,7 @@
 #include "support/mariadb_server.h"
 #include "support/program_run.h"
 #include "support/questdb_standin.h"
+#include "support/scratch_folder.h"
 #include "support/trapper_standin.h"
 
 namespace ixc::test {
@@ -28,22 +28,9 @@ ProgramRun generate(const std::vector<std::string>& args) {
   return run;
 }
 
-struct Folder {
-  std::string path;
-  Folder() {
-    char name[] = "/tmp/ixc-demo-data-test.XXXXXX";
-    if (!mkdtemp(name)) throw std::runtime_error("mkdtemp failed");
-    path = name;
-  }
-  ~Folder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-};
-
 // An ERP database holding the generated customers of `seed`, loaded from the SQL form.
 ErpParameters generated_erp(const std::string& name, int seed) {
-  Folder folder;
+  ScratchFolder folder;
   generate({"--customers", std::to_string(kCustomers), "--seed", std::to_string(seed), "--out",
             folder.path});
   return erp_database(name, folder.path + "/ixc-demo.sql");
@@ -82,7 +69,7 @@ TEST(DemoData, TheSameSeedGivesTheSameRowsInEitherForm) {
   EXPECT_NE(generate({"--customers", "120", "--seed", "12"}).out, first.out);
 
   // The TSV form, loaded with LOAD DATA by the client, must give the very same tables.
-  Folder folder;
+  ScratchFolder folder;
   generate({"--customers", "120", "--seed", "11", "--format", "tsv", "--out", folder.path});
   erp_database("demo_sql");
   run_sql(first.out, "demo_sql");

@@ -10,8 +10,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -22,6 +20,7 @@
 #include "support/fake_mariadb.h"
 #include "support/loopback_socket.h"
 #include "support/mariadb_server.h"
+#include "support/scratch_folder.h"
 #include "vendor/runtime_limiter.h"
 
 namespace ixc {
@@ -63,18 +62,14 @@ std::string session_cipher(ErpConnection& connection) {
 // A server with a throwaway CA and certificate that refuses clear text over TCP (its socket, which
 // the set-up uses as root, counts as secure). The certificate names 127.0.0.1 and nothing else.
 struct TlsServer {
-  std::string folder;
-  std::string ca;        // signed the server's certificate
-  std::string other_ca;  // signed nothing this server has
-  std::unique_ptr<test::ExtraMariaDbServer> server;
+  test::ScratchFolder scratch;
+  std::string folder = scratch.path;
+  std::string ca = folder + "/ca.pem";               // signed the server's certificate
+  std::string other_ca = folder + "/other-ca.pem";   // signed nothing this server has
+  std::unique_ptr<test::ExtraMariaDbServer> server;  // stopped before the folder goes
 
   TlsServer() {
-    char name[] = "/tmp/ixc-erp-tls.XXXXXX";
-    if (!mkdtemp(name)) throw std::runtime_error("mkdtemp failed");
-    folder = name;
-    ca = folder + "/ca.pem";
-    other_ca = folder + "/other-ca.pem";
-    std::ofstream(folder + "/san.cnf") << "subjectAltName=IP:127.0.0.1\n";
+    scratch.write("san.cnf", "subjectAltName=IP:127.0.0.1\n");
     openssl("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=ixc-test-ca -keyout " + folder +
             "/ca-key.pem -out " + ca);
     openssl("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=ixc-other-ca -keyout " + folder +
@@ -87,12 +82,6 @@ struct TlsServer {
     server = std::make_unique<test::ExtraMariaDbServer>(std::vector<std::string>{
         "--ssl-ca=" + ca, "--ssl-cert=" + folder + "/server.pem",
         "--ssl-key=" + folder + "/server-key.pem", "--require-secure-transport=ON"});
-  }
-
-  ~TlsServer() {
-    server.reset();
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
   }
 
   void openssl(const std::string& arguments) const {

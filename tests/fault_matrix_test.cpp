@@ -19,6 +19,7 @@
 #include "support/mariadb_server.h"
 #include "support/program_run.h"
 #include "support/questdb_standin.h"
+#include "support/scratch_folder.h"
 #include "support/trapper_standin.h"
 #include "tsdb/endpoints.h"
 #include "vendor/zabbix_sender.h"
@@ -192,7 +193,7 @@ struct Scene {
   std::unique_ptr<QuestDbStandin> questdb;
   std::string psk;  // "" in clear text
   std::string psk_file;
-  KeyFolder keys;
+  ScratchFolder keys;
 
   explicit Scene(const Setup& cell) : psk(cell.psk) {
     erp = erp_database_once();

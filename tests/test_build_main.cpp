@@ -4,7 +4,6 @@
 // from IXC_TEST_ERP_TLS and IXC_TEST_ERP_TLS_CA, so that tests can watch a limit run out in a
 // second, point the values at a stand-in of their own and try every TLS mode without a build each.
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -20,15 +19,7 @@ int main(int argc, char** argv) {
   }
   if (const char* server = std::getenv("IXC_TEST_ZABBIX_SERVER")) options.zabbix_server = server;
   if (const char* connect = std::getenv("IXC_TEST_ZABBIX_TLS_CONNECT")) {
-    using kestrelkit::ZabbixTlsConnect;
-    if (std::string(connect) == "psk") {
-      options.zabbix_tls.connect = ZabbixTlsConnect::psk;
-    } else if (std::string(connect) == "unencrypted") {
-      options.zabbix_tls.connect = ZabbixTlsConnect::unencrypted;
-    } else {
-      std::fprintf(stderr, "IXC_TEST_ZABBIX_TLS_CONNECT must be psk or unencrypted\n");
-      return 2;
-    }
+    options.zabbix_tls.connect = kestrelkit::parse_zabbix_tls_connect(connect);
   }
   if (const char* identity = std::getenv("IXC_TEST_ZABBIX_TLS_PSK_IDENTITY")) {
     options.zabbix_tls.psk_identity = identity;

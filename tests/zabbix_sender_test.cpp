@@ -20,6 +20,7 @@
 
 #include "support/loopback_socket.h"
 #include "support/program_run.h"
+#include "support/scratch_folder.h"
 #include "support/trapper_standin.h"
 #include "vendor/runtime_limiter.h"
 
@@ -301,7 +302,7 @@ ZabbixServer with_psk(const std::string& address, const std::string& file,
 }
 
 TEST(ZabbixSenderPsk, ValuesArriveInsideTheSessionAsTheSameFrames) {
-  ixc::test::KeyFolder keys;
+  ixc::test::ScratchFolder keys;
   // zabbix_sender takes the key with its line feed only; we take spaces around it as well.
   std::string sender_file = keys.write("sender.psk", kKey + "\n");
   std::string key_file = keys.write("key.psk", "  " + kKey + " \r\n");
@@ -354,7 +355,7 @@ struct ClearTextAnswerer {
 };
 
 TEST(ZabbixSenderPsk, RefusedHandshakeAndClearTextServerAreToldApartNamingTheServer) {
-  ixc::test::KeyFolder keys;
+  ixc::test::ScratchFolder keys;
   std::string key_file = keys.write("key.psk", kKey);
   std::string other_file = keys.write("other.psk", kOtherKey);
   TrapperStandin psk({.psk_identity = kIdentity, .psk_file = other_file});
@@ -394,7 +395,7 @@ TEST(ZabbixSenderPsk, RefusedHandshakeAndClearTextServerAreToldApartNamingTheSer
 }
 
 TEST(ZabbixSenderPsk, UnusableKeyFileIsNamedAndTheKeyNeverShown) {
-  ixc::test::KeyFolder keys;
+  ixc::test::ScratchFolder keys;
   std::string good = keys.write("good.psk", kKey);
   TrapperStandin psk({.psk_identity = kIdentity, .psk_file = good});
   struct Case {
@@ -435,7 +436,7 @@ TEST(ZabbixSenderPsk, UnusableKeyFileIsNamedAndTheKeyNeverShown) {
 }
 
 TEST(ZabbixSenderPsk, HandshakeWithASilentServerIsCutByTheLimit) {
-  ixc::test::KeyFolder keys;
+  ixc::test::ScratchFolder keys;
   std::string key_file = keys.write("key.psk", kKey);
   ixc::test::LoopbackSocket silent(true);
   std::string server = "127.0.0.1:" + std::to_string(silent.port);
@@ -447,7 +448,7 @@ TEST(ZabbixSenderPsk, HandshakeWithASilentServerIsCutByTheLimit) {
 }
 
 TEST(ZabbixSenderPsk, HundredsOfSessionsLeakNoSocketAndLeaveNoTimeWait) {
-  ixc::test::KeyFolder keys;
+  ixc::test::ScratchFolder keys;
   std::string key_file = keys.write("key.psk", kKey);
   TrapperStandin psk({.psk_identity = kIdentity, .psk_file = key_file});
   TrapperStandin clear;

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "app/deployment.h"
-#include "vendor/zabbix_sender.h"
 #include "erp/erp_connection.h"
+#include "vendor/zabbix_sender.h"
 
 namespace ixc {
 
@@ -25,15 +25,13 @@ inline constexpr int RUNTIME_LIMIT = 900;
 /// What the shipped program fixes and only its test build changes.
 struct RunOptions {
   std::chrono::milliseconds limit = std::chrono::seconds(RUNTIME_LIMIT);
-  std::string zabbix_server = deployment::kZabbixServer;  // the build-time settings
+  // The build-time settings; CMake has refused any mode text that would not parse.
+  std::string zabbix_server = deployment::kZabbixServer;
   kestrelkit::ZabbixTls zabbix_tls = {
-      .connect = std::string_view(deployment::kZabbixTlsConnect) == "psk"
-                     ? kestrelkit::ZabbixTlsConnect::psk
-                     : kestrelkit::ZabbixTlsConnect::unencrypted,
+      .connect = kestrelkit::parse_zabbix_tls_connect(deployment::kZabbixTlsConnect),
       .psk_identity = deployment::kZabbixTlsPskIdentity,
       .psk_file = deployment::kZabbixTlsPskFile,
   };
-  // The ERP's TLS; CMake has refused any mode text that would not parse.
   ErpTls erp_tls{parse_erp_tls_mode(deployment::kErpTls), deployment::kErpTlsCa};
 };
 

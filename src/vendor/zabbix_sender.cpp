@@ -285,6 +285,12 @@ SenderReply parse_sender_reply(std::string_view received, const std::string& whe
   return parse_reply(received.substr(kHeaderSize, expected - kHeaderSize), where);
 }
 
+ZabbixTlsConnect parse_zabbix_tls_connect(std::string_view text) {
+  if (text == "unencrypted") return ZabbixTlsConnect::unencrypted;
+  if (text == "psk") return ZabbixTlsConnect::psk;
+  throw SendError("IXC_ZABBIX_TLS_CONNECT \"" + std::string(text) + "\" não é unencrypted nem psk");
+}
+
 SenderReply send_zabbix(const ZabbixServer& zabbix_server, std::string_view zabbix_host,
                         std::string_view key, const ItemValue& value) {
   // A limit that was spent and swallowed higher up must not let one more value through.

@@ -41,6 +41,9 @@ struct ZabbixTls {
   std::string psk_file;  // read on the first send of the process, then remembered
 };
 
+/// The mode named `text` ("unencrypted", "psk"), else SendError naming the text.
+ZabbixTlsConnect parse_zabbix_tls_connect(std::string_view text);
+
 /// The server as the run is set up to reach it: its address text and the encryption.
 struct ZabbixServer {
   std::string address;  // as parse_zabbix_server reads it

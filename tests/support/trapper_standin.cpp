@@ -121,23 +121,6 @@ void TrapperStandin::stop() {
   std::filesystem::remove_all(folder_, ignored);
 }
 
-KeyFolder::KeyFolder() {
-  char folder[] = "/tmp/ixc-psk-XXXXXX";
-  if (!mkdtemp(folder)) throw std::runtime_error("mkdtemp failed for the key files");
-  path = folder;
-}
-
-KeyFolder::~KeyFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path, ignored);
-}
-
-std::string KeyFolder::write(const std::string& name, const std::string& text) const {
-  std::string file = path + "/" + name;
-  std::ofstream(file, std::ios::binary) << text;
-  return file;
-}
-
 std::string TrapperStandin::address() const { return "127.0.0.1:" + std::to_string(port_); }
 
 std::vector<TrapperRecord> TrapperStandin::records() const {

@@ -49,19 +49,6 @@ class TrapperStandin {
   std::string record_path_;
 };
 
-/// Files in a throwaway folder, removed with the value: the key files of the stand-in's PSK
-/// mode and of its clients.
-struct KeyFolder {
-  KeyFolder();
-  ~KeyFolder();
-  KeyFolder(const KeyFolder&) = delete;
-  KeyFolder& operator=(const KeyFolder&) = delete;
-  /// Writes `text` to the file `name` of the folder; returns its path.
-  std::string write(const std::string& name, const std::string& text) const;
-
-  std::string path;
-};
-
 /// The path of the stand-in binary in this build.
 std::string trapper_standin_path();
 
