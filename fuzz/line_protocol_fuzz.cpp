@@ -64,8 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool before_epoch = at.nanos / 1000 < 0;
   ixc::standin::TableStore store;
   try {
-    ixc::standin::ingest_lines(store, body, 1, 0);
-  } catch (const ixc::standin::TimestampBeforeEpoch&) {
+    ixc::standin::ingest_lines(store, body, 1, 0, ixc::standin::ServerVersion::V8);
+  } catch (const ixc::standin::RowWriteError&) {
     FUZZ_REQUIRE(before_epoch, body);
     return 0;
   } catch (const std::exception& error) {

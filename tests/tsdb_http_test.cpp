@@ -244,6 +244,12 @@ TEST(QueryClient, ABodyThatIsNotJsonFailsNamingUrlStatusAndBodyButNotThePassword
   }
 }
 
+TEST(QueryClient, ANumberBeyondADoubleIsABodyWeCannotReadNotAnEscapedLibraryError) {
+  // Found by fuzzing: the JSON library raises out_of_range for it, not a parse error.
+  EXPECT_THROW(decode_reply("http://127.0.0.22:9000/exec", HttpReply{200, "{\"count\":1e999}"}),
+               QueryError);
+}
+
 TEST(QueryClient, OnlyTheStartOfALongBodyThatIsNotJsonIsShown) {
   use_questdb(kAddress);
   ScriptedServer server(9000, {{502, "<html>" + std::string(5000, 'x') + "</html>"}});

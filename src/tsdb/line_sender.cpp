@@ -75,7 +75,14 @@ void read_addr(const std::string& addr, SenderConfig& config) {
   config.port = static_cast<std::uint16_t>(port);
 }
 
-// The server's own words for a refusal: the `message` of its JSON error, else the body.
+// Empties the buffer on every way out of a flush, so that failed rows are not sent twice.
+struct ClearOnExit {
+  std::string& buffer;
+  ~ClearOnExit() { buffer.clear(); }
+};
+
+}  // namespace
+
 std::string refusal_text(const HttpReply& reply) {
   auto parsed = nlohmann::json::parse(reply.body, nullptr, false);
   if (parsed.is_object()) {
@@ -89,14 +96,6 @@ std::string refusal_text(const HttpReply& reply) {
   if (!body.empty()) text += ": " + one_line_excerpt(body, kShownBodyBytes);
   return text;
 }
-
-// Empties the buffer on every way out of a flush, so that failed rows are not sent twice.
-struct ClearOnExit {
-  std::string& buffer;
-  ~ClearOnExit() { buffer.clear(); }
-};
-
-}  // namespace
 
 SenderConfig parse_sender_conf(std::string_view conf) {
   std::size_t separator = conf.find("::");

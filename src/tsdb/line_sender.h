@@ -42,6 +42,10 @@ struct SenderConfig {
 /// (";;" inside a value stands for ';'). Anything else raises IngressError.
 SenderConfig parse_sender_conf(std::string_view conf);
 
+/// The server's own words for a refused /write: the `message` of its JSON error as it stands,
+/// else "HTTP status N" and the start of the body on one line.
+std::string refusal_text(const HttpReply& reply);
+
 /// How many bytes of `pending` the next request of a flush carries: all of it when it fits in
 /// `bound`, else the whole lines that do (at least one line).
 std::size_t next_request_size(std::string_view pending, std::size_t bound = kMaxRequestBytes);

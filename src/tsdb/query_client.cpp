@@ -39,9 +39,14 @@ std::optional<nlohmann::ordered_json> run_query(const std::string& sql_query) {
     print_line(std::string("Error: ") + failure.what());
     return std::nullopt;
   }
+  return decode_reply(endpoint, reply);
+}
+
+nlohmann::ordered_json decode_reply(const std::string& endpoint, const HttpReply& reply) {
   try {
     return nlohmann::ordered_json::parse(reply.body);
-  } catch (const nlohmann::json::parse_error&) {
+  } catch (const nlohmann::json::exception&) {
+    // Not only syntax: a number beyond a double (out_of_range) is no reply we can read either.
     throw QueryError("resposta do QuestDB que não é JSON: " + endpoint + " (HTTP " +
                      std::to_string(reply.status) + "): \"" +
                      one_line_excerpt(reply.body, kShownBodyBytes) + "\"");

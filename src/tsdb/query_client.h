@@ -14,6 +14,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "tsdb/http_exchange.h"
+
 namespace ixc {
 
 struct QueryError : std::runtime_error {
@@ -21,6 +23,10 @@ struct QueryError : std::runtime_error {
 };
 
 std::optional<nlohmann::ordered_json> run_query(const std::string& sql_query);
+
+/// The reply body decoded as JSON, member order kept; QueryError naming `endpoint`, the status
+/// and the start of the body (on one line) when it is not JSON.
+nlohmann::ordered_json decode_reply(const std::string& endpoint, const HttpReply& reply);
 
 /// Prints a reply on one line in Python's notation, or "None" for no result.
 void print_reply(const std::optional<nlohmann::ordered_json>& reply);

@@ -19,17 +19,6 @@ void print_yellow(std::string_view message) {
   print_line(line);
 }
 
-// The `dataset` of a column listing, or QueryError saying why there is none.
-const nlohmann::ordered_json& dataset_of(const Reply& reply, const TableSchema& table) {
-  std::string listing = "a listagem de colunas de " + std::string(table.name);
-  if (!reply) throw QueryError(listing + " não trouxe resposta do QuestDB");
-  if (reply->is_object()) {
-    auto dataset = reply->find("dataset");
-    if (dataset != reply->end() && (dataset->is_array() || dataset->is_object())) return *dataset;
-  }
-  throw QueryError(listing + " veio sem dataset: " + one_line_excerpt(python_repr(*reply), 300));
-}
-
 }  // namespace
 
 std::string show_columns_statement(const TableSchema& table) {
@@ -85,6 +74,16 @@ void check_schema(const TableSchema& table) {
 }
 
 void empty_client_table() { (void)run_query("TRUNCATE TABLE ixcClientes;"); }
+
+const nlohmann::ordered_json& dataset_of(const Reply& reply, const TableSchema& table) {
+  std::string listing = "a listagem de colunas de " + std::string(table.name);
+  if (!reply) throw QueryError(listing + " não trouxe resposta do QuestDB");
+  if (reply->is_object()) {
+    auto dataset = reply->find("dataset");
+    if (dataset != reply->end() && (dataset->is_array() || dataset->is_object())) return *dataset;
+  }
+  throw QueryError(listing + " veio sem dataset: " + one_line_excerpt(python_repr(*reply), 300));
+}
 
 bool table_lists_columns(const TableSchema& table) {
   Reply lista_colunas = run_query(show_columns_statement(table));

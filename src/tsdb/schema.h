@@ -10,6 +10,8 @@
 /// replies to those statements are printed for `ixcClientes` and dropped for `ixcClientesSoma`.
 /// Nothing looks at their outcome; a failure while creating leaves the check.
 #include <array>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -93,6 +95,11 @@ void check_schema(const TableSchema& table);
 
 /// Sends "TRUNCATE TABLE ixcClientes;" and drops the reply, whatever it says.
 void empty_client_table();
+
+/// The `dataset` of a column listing of `table`, or QueryError saying why there is none (no
+/// reply, or one without an array or object `dataset`), on one line.
+const nlohmann::ordered_json& dataset_of(const std::optional<nlohmann::ordered_json>& reply,
+                                         const TableSchema& table);
 
 /// The writers' second listing, right before their rows: whether the table lists any column.
 /// Raises QueryError when the listing gives no result or a reply without `dataset`.
