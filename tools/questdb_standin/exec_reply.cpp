@@ -2,6 +2,7 @@
 
 #include "questdb_standin/json_text.h"
 #include "questdb_standin/names.h"
+#include "questdb_standin/server_functions.h"
 #include "questdb_standin/sql_statement.h"
 
 namespace ixc::standin {
@@ -224,6 +225,8 @@ ExecReply run_exec(TableStore& store, std::string_view query) {
     return refusal(query, error.what(), error.position);
   }
   if (statement.kind == StatementKind::CreateTable) return create_table(store, query, statement);
+  if (statement.kind == StatementKind::Build) return build_reply(query);
+  if (statement.kind == StatementKind::WalTables) return wal_tables_reply(query, store);
   Table* table = find_table(store, statement.table.text);
   if (table == nullptr) {
     if (statement.kind == StatementKind::Drop && statement.if_exists) return {200, kDdlOk};
@@ -244,7 +247,15 @@ ExecReply run_exec(TableStore& store, std::string_view query) {
       return select_all(query, *table);
     case StatementKind::Count:
       return count_rows(query, *table);
+    case StatementKind::Max:
+      return max_reply(query, *table, statement.column.text, statement.column.position);
+    case StatementKind::SuspendWal:
+      return suspend_wal(query, *table, statement.table.position);
+    case StatementKind::ResumeWal:
+      return resume_wal(query, *table, statement.table.position);
     case StatementKind::CreateTable:
+    case StatementKind::Build:
+    case StatementKind::WalTables:
       break;
   }
   return refusal(query, "unsupported statement", 0);

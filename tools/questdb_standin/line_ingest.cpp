@@ -239,7 +239,11 @@ void store_line(Plan& plan, TableStore& store, const Line& line, std::int64_t na
   if (table.designated >= 0 && !designated_set) {
     row[static_cast<size_t>(table.designated)] = line_micros(line, nanos_per_unit, now_micros);
   }
-  store_row(table, row);
+  if (table.wal_suspended) {
+    table.held_rows.push_back(row);
+  } else {
+    store_row(table, row);
+  }
 }
 
 }  // namespace
@@ -253,6 +257,10 @@ void ingest_lines(TableStore& store, std::string_view body, std::int64_t nanos_p
   parse_lines(body, [&](const Line& line) {
     store_line(plan, store, line, nanos_per_unit, now_micros, row);
   });
+  for (Draft& draft : plan.drafts) {
+    ++draft.table->sequencer_txn;
+    if (!draft.table->wal_suspended) ++draft.table->writer_txn;
+  }
 }
 
 }  // namespace ixc::standin

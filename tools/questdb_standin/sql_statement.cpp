@@ -238,6 +238,14 @@ void statement_body(Parser& parser, Statement& statement) {
     statement.kind = StatementKind::AddColumns;
     parser.expect("TABLE");
     statement.table = parser.name();
+    for (auto [word, kind] : {std::pair{"SUSPEND", StatementKind::SuspendWal},
+                              std::pair{"RESUME", StatementKind::ResumeWal}}) {
+      if (parser.accept(word)) {
+        statement.kind = kind;
+        parser.expect("WAL");
+        return;
+      }
+    }
     parser.expect("ADD");
     parser.expect("COLUMN");
     do {
@@ -256,15 +264,32 @@ void statement_body(Parser& parser, Statement& statement) {
     }
     statement.table = parser.name();
   } else if (parser.accept("SELECT")) {
+    if (parser.accept("build")) {
+      statement.kind = StatementKind::Build;
+      parser.expect_punctuation('(');
+      parser.expect_punctuation(')');
+      return;
+    }
     if (parser.accept("count")) {
       statement.kind = StatementKind::Count;
       parser.expect_punctuation('(');
+      parser.expect_punctuation(')');
+    } else if (parser.accept("max")) {
+      statement.kind = StatementKind::Max;
+      parser.expect_punctuation('(');
+      statement.column = parser.name();
       parser.expect_punctuation(')');
     } else {
       statement.kind = StatementKind::SelectAll;
       parser.expect_punctuation('*');
     }
     parser.expect("FROM");
+    if (statement.kind == StatementKind::SelectAll && parser.accept("wal_tables")) {
+      statement.kind = StatementKind::WalTables;
+      parser.expect_punctuation('(');
+      parser.expect_punctuation(')');
+      return;
+    }
     statement.table = parser.name();
   } else if (parser.peek().kind == TokenKind::End) {
     throw SqlError("empty query", 0);

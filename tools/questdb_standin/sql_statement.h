@@ -7,7 +7,9 @@
 ///       [DEDUP UPSERT KEYS(c, ...)]
 ///   ALTER TABLE t ADD COLUMN c TYPE [...], ...
 ///   TRUNCATE TABLE t          DROP TABLE [IF EXISTS] t
-///   SELECT * FROM t           SELECT count() FROM t
+///   SELECT * FROM t           SELECT count() FROM t       SELECT max(c) FROM t
+///   SELECT build()            SELECT * FROM wal_tables()
+///   ALTER TABLE t SUSPEND WAL     ALTER TABLE t RESUME WAL
 /// Only the grammar is checked here; whether tables and columns exist is the runner's business.
 /// Positions are byte offsets into the statement, as QuestDB reports them.
 #include <stdexcept>
@@ -19,7 +21,20 @@
 
 namespace ixc::standin {
 
-enum class StatementKind { ShowColumns, CreateTable, AddColumns, Truncate, Drop, SelectAll, Count };
+enum class StatementKind {
+  ShowColumns,
+  CreateTable,
+  AddColumns,
+  Truncate,
+  Drop,
+  SelectAll,
+  Count,
+  Max,
+  Build,
+  WalTables,
+  SuspendWal,
+  ResumeWal
+};
 
 struct NameAt {
   std::string text;
@@ -34,6 +49,7 @@ struct ColumnAt {
 struct Statement {
   StatementKind kind = StatementKind::ShowColumns;
   NameAt table;
+  NameAt column;           // the argument of max()
   bool if_exists = false;  // IF NOT EXISTS for CREATE, IF EXISTS for DROP
   std::vector<ColumnAt> columns;
   // CREATE TABLE clauses; position 0 means the clause is absent.

@@ -60,6 +60,11 @@ struct Table {
   std::size_t row_count = 0;
   std::unique_ptr<Arena> arena = std::make_unique<Arena>();
   TextIndex rows_by_key;  // encoded upsert keys -> row
+  // The write-ahead log (server_functions.h): rows of a suspended table wait in held_rows.
+  bool wal_suspended = false;
+  std::int64_t writer_txn = 0;
+  std::int64_t sequencer_txn = 0;
+  std::vector<std::vector<std::int64_t>> held_rows;
 };
 
 struct TableStore {
