@@ -8,7 +8,7 @@ namespace {
 
 const char kDdlOk[] = "{\"ddl\":\"OK\"}";
 
-std::string result_head(std::string_view query, std::string_view columns) {
+std::string result_head(std::string_view query, const std::string& columns) {
   std::string out = "{\"query\":";
   append_json_string(out, query);
   out += ",\"columns\":";
@@ -22,34 +22,6 @@ ExecReply not_wal(std::string_view query, const Table& table, int position) {
 }
 
 }  // namespace
-
-ExecReply build_reply(std::string_view query) {
-  std::string out = result_head(query, "[{\"name\":\"build\",\"type\":\"STRING\"}]");
-  out +=
-      "[\"Build Information: QuestDB 8.0.3 (stand-in), JDK 17.0.15, Commit Hash "
-      "0000000000000000000000000000000000000000\"]],\"count\":1}";
-  return {200, out};
-}
-
-ExecReply wal_tables_reply(std::string_view query, const TableStore& store) {
-  std::string out = result_head(
-      query,
-      "[{\"name\":\"name\",\"type\":\"STRING\"},{\"name\":\"suspended\",\"type\":\"BOOLEAN\"},"
-      "{\"name\":\"writerTxn\",\"type\":\"LONG\"},{\"name\":\"writerLagTxnCount\",\"type\":"
-      "\"LONG\"},{\"name\":\"sequencerTxn\",\"type\":\"LONG\"},{\"name\":\"errorTag\",\"type\":"
-      "\"STRING\"},{\"name\":\"errorMessage\",\"type\":\"STRING\"}]");
-  int count = 0;
-  for (const auto& [folded, table] : store.tables) {
-    if (!table.wal) continue;
-    out += count++ == 0 ? "[" : ",[";
-    append_json_string(out, table.name);
-    out += table.wal_suspended ? ",true," : ",false,";
-    out += std::to_string(table.writer_txn) + ",0," + std::to_string(table.sequencer_txn);
-    out += ",\"\",\"\"]";
-  }
-  out += "],\"count\":" + std::to_string(count) + "}";
-  return {200, out};
-}
 
 ExecReply max_reply(std::string_view query, const Table& table, const std::string& column_name,
                     int position) {
@@ -93,7 +65,7 @@ ExecReply resume_wal(std::string_view query, Table& table, int position) {
   table.wal_suspended = false;
   for (const auto& row : table.held_rows) store_row(table, row);
   table.held_rows.clear();
-  table.writer_txn = table.sequencer_txn;
+  table.held_txn = 0;
   return {200, kDdlOk};
 }
 

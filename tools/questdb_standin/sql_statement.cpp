@@ -284,13 +284,12 @@ void statement_body(Parser& parser, Statement& statement) {
       parser.expect_punctuation('*');
     }
     parser.expect("FROM");
-    if (statement.kind == StatementKind::SelectAll && parser.accept("wal_tables")) {
-      statement.kind = StatementKind::WalTables;
-      parser.expect_punctuation('(');
-      parser.expect_punctuation(')');
-      return;
-    }
     statement.table = parser.name();
+    if (statement.kind == StatementKind::SelectAll &&
+        same_name(statement.table.text, "wal_tables") && parser.accept_punctuation('(')) {
+      parser.expect_punctuation(')');
+      statement.kind = StatementKind::WalTables;
+    }
   } else if (parser.peek().kind == TokenKind::End) {
     throw SqlError("empty query", 0);
   } else {

@@ -8,7 +8,7 @@
 ///   ALTER TABLE t ADD COLUMN c TYPE [...], ...
 ///   TRUNCATE TABLE t          DROP TABLE [IF EXISTS] t
 ///   SELECT * FROM t           SELECT count() FROM t       SELECT max(c) FROM t
-///   SELECT build()            SELECT * FROM wal_tables()
+///   SELECT * FROM wal_tables()                SELECT build()
 ///   ALTER TABLE t SUSPEND WAL     ALTER TABLE t RESUME WAL
 /// Only the grammar is checked here; whether tables and columns exist is the runner's business.
 /// Positions are byte offsets into the statement, as QuestDB reports them.
@@ -29,9 +29,9 @@ enum class StatementKind {
   Drop,
   SelectAll,
   Count,
-  Max,
-  Build,
   WalTables,
+  Build,
+  Max,
   SuspendWal,
   ResumeWal
 };

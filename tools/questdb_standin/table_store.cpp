@@ -110,6 +110,7 @@ void truncate_table(Table& table) {
   table.row_count = 0;
   table.held_rows.clear();
   table.arena->release();
+  ++table.wal_txn;
 }
 
 void blank_row(const Table& table, std::vector<std::int64_t>& row) {
