@@ -205,6 +205,7 @@ TEST(Verificar, EachFaultIsNamedInItsLineWhileTheOtherServersAreStillChecked) {
                    "somaTitulosAtrasoInativo, somaValorAtrasoInativo); causas prováveis: nenhum "
                    "host de nome 'provedor-verificar'"}}},
       {.name = "PSK", .psk = true},
+      {.name = "QuestDB 9", .questdb_arguments = {"--server-version", "9"}},
       {.name = "QuestDB refusing the credentials",
        .questdb_arguments = {"--user", "admin", "--password", "quest"},
        .failed = {{"QuestDB /exec", "recusou o usuário 'kestrel' (HTTP 401): o QuestDB precisa de "
