@@ -1,7 +1,7 @@
 # scripts/demo, the README's first command, on this build with a few customers: it shows the
-# report, two runs end in OK, its summary matches the ERP, and it leaves nothing running. It runs
-# beside something that holds the build's Zabbix port and the QuestDB stand-in's first address,
-# as on a provider's Zabbix server.
+# report, two runs end in OK, its summary matches the ERP, its check job finds all well, and it
+# leaves nothing running. It runs beside something that holds the build's Zabbix port and the
+# QuestDB stand-in's first address, as on a provider's Zabbix server.
 set -euo pipefail
 
 # Holds 127.0.0.1:10051 and 127.0.0.90:9000 where they are free; what already holds them serves
@@ -43,6 +43,13 @@ grep -Eq "^ +80 valorAtraso\[id\] values" <<<"$out" || fail "two runs should sen
 grep -Eq "^ +12 totals" <<<"$out" || fail "two runs should send 12 totals"
 grep -Eq "^ +40 rows in ixcClientes " <<<"$out" || fail "the snapshot should hold 40 rows"
 grep -Eq "^ +2 rows in ixcClientesSoma" <<<"$out" || fail "the history should hold 2 rows"
+# It ends with the check job against its own servers: all well, and no password shown.
+grep -qx "Resumo: 14 verificações, 14 OK, 0 AVISO, 0 FALHA" <<<"$out" ||
+  fail "the demo's check job did not end with every check OK"
+grep -q "^OK    Zabbix valores: .*o host 'provedor-demo' aceitou os 6 totais" <<<"$out" ||
+  fail "the check job's Zabbix values line"
+password=$(sed -n "s/^IXC_DB_PASSWORD='\(.*\)'$/\1/p" "$IXC_SOURCE_DIR/bench/servers.sh")
+[ -n "$password" ] && ! grep -qF "$password" <<<"$out" || fail "the demo shows the ERP password"
 
 case $(sed -n 's/^IXC_ZABBIX_SERVER:[A-Z]*=//p' "$IXC_BUILD_DIR/CMakeCache.txt") in
   127.0.0.1 | 127.0.0.1:10051 | localhost | localhost:10051)

@@ -607,6 +607,37 @@ TEST_F(QuestDbStandinTest, UpsertKeysReplaceRowsWithinAndAcrossRequests) {
   EXPECT_EQ(server.query("SELECT count() FROM plain")["dataset"][0][0], 2);
 }
 
+// What the check job asks of a server: its build, its WAL tables (a suspended one holds its rows
+// until RESUME WAL) and the last totals row.
+TEST_F(QuestDbStandinTest, BuildWalTablesSuspensionAndMax) {
+  create_system_tables();
+  json build = server.query("select build()");
+  EXPECT_EQ(build["columns"][0]["name"], "build");
+  EXPECT_TRUE(
+      build["dataset"][0][0].get<std::string>().starts_with("Build Information: QuestDB 8.0.3"));
+  EXPECT_EQ(server.query("SELECT max(timestamp) FROM ixcClientesSoma")["dataset"][0][0], nullptr);
+
+  std::string soma = "ixcClientesSoma clientesAtrasoAtivo=1i,timestamp=";
+  ASSERT_EQ(server.write(soma + "1577847600000000t 1\n").status, 204);
+  ASSERT_EQ(server.exec("ALTER TABLE ixcClientesSoma SUSPEND WAL").body, "{\"ddl\":\"OK\"}");
+  ASSERT_EQ(server.write(soma + "1577847700000000t 1\n").status, 204);  // taken, not applied
+  json wal = server.query("select * from wal_tables()");
+  std::vector<std::string> names;
+  for (const json& column : wal["columns"]) names.push_back(column["name"]);
+  EXPECT_EQ(names, (std::vector<std::string>{"name", "suspended", "writerTxn", "writerLagTxnCount",
+                                             "sequencerTxn", "errorTag", "errorMessage"}));
+  EXPECT_EQ(wal["dataset"], json::parse(R"([["ixcClientes",false,0,0,0,"",""],
+                                             ["ixcClientesSoma",true,1,0,2,"",""]])"));
+  EXPECT_EQ(server.query("SELECT max(timestamp) FROM ixcClientesSoma")["dataset"][0][0],
+            "2020-01-01T03:00:00.000000Z");
+
+  ASSERT_EQ(server.exec("ALTER TABLE ixcClientesSoma RESUME WAL").body, "{\"ddl\":\"OK\"}");
+  EXPECT_EQ(server.query("SELECT max(timestamp) FROM ixcClientesSoma")["dataset"][0][0],
+            "2020-01-01T03:01:40.000000Z");
+  EXPECT_EQ(server.query("select * from wal_tables()")["dataset"][1],
+            json::parse(R"(["ixcClientesSoma",false,2,0,2,"",""])"));
+}
+
 TEST_F(QuestDbStandinTest, HundredThousandRowsInOneRequestAreAllStored) {
   create_system_tables();
   std::string body;

@@ -89,9 +89,10 @@ TEST(ShortForm, AnyModeButVersionFailsNamingTheMissingZabbixHost) {
 
 TEST(FullForm, UnrecognisedAndLaunchModesEndSilentlyWithStatusZero) {
   // Letter case matters: these are not the version or collection modes. "launch_" anywhere goes
-  // to launch(), which ships no job; "launch" alone is merely unrecognised.
-  for (std::string mode : {"VERSION", "Version", "descobertaclientes", "DescobertaClientes",
-                           "launch_", "x_launch_y", "launch_relatorio", "launch", "launchx", ""}) {
+  // to launch(), whose only job is "launch_verificar" exactly; "launch" alone is unrecognised.
+  for (std::string mode :
+       {"VERSION", "Version", "descobertaclientes", "DescobertaClientes", "launch_", "x_launch_y",
+        "launch_relatorio", "launch_Verificar", "launch", "launchx", ""}) {
     ProgramRun run = run_program(program_path(), {mode, "", "", "", "", "", "", "", ""});
     EXPECT_EQ(run.out, "") << mode;
     EXPECT_EQ(run.err, "") << mode;

@@ -6,7 +6,9 @@
 # (names and descriptions filled from the macros), the per-customer values from the second run
 # on, the triggers in the state the values call for, the template's dashboard drawn in the real
 # frontend, and, after a customer pays, that customer's items kept for the lost-resources period
-# instead of being deleted at once.
+# instead of being deleted at once. A second host accepts PSK only; and the check job
+# (launch_verificar) must say OK for the linked host and FALHA, naming the host, for a misspelt
+# one and for the PSK host reached in clear text.
 #
 # Everything runs on 127.0.0.1 from a mktemp -d folder, on free ports, through the servers of
 # bench/servers.sh and bench/zabbix_server.sh: one MariaDB for both the Zabbix database and the
@@ -34,7 +36,7 @@ cleanup() {
   ixc_stop_all
   if [ "$status" -ne 0 ]; then
     for log in zabbix/zabbix_server.out zabbix/zabbix_server.log zabbix/php.log mariadb/error.log \
-      run1.out run2.out run3.out; do
+      run1.out run2.out run3.out check_linked.out check_misspelt.out check_clear.out check_psk.out; do
       [ -s "$work/$log" ] && { echo "--- $log (end)"; grep -v -e Accepted -e Closing "$work/$log" | tail -n 40; }
     done >&2
   fi
@@ -368,4 +370,54 @@ diagnostic=$(tail -n 1 "$work/wrong.out")
   fail "the wrong key's diagnostic does not name the server and the handshake: $diagnostic"
 ! grep -qiF -e "$psk_key" -e "$(cat "$work/wrong.key")" "$work/wrong.out" || fail "a key shows in the output"
 echo "zabbix_server_test: PSK host: $diagnostic"
+
+# --- the check job, launch_verificar, against this server -------------------------------------
+# The linked host takes the six totals: every line OK, status 0. A misspelt host name, and the
+# PSK host reached in clear text, take none: the Zabbix values line is a FALHA naming the host
+# and the likely causes, the run ends with status 1. With the key, the PSK host is OK again.
+# No output holds the ERP password or a key.
+verify() {  # verify NAME HOST EXPECTED_STATUS [VAR=VALUE...]: one check run, in NAME.out/.err
+  local name=$1 host=$2 expected=$3 status=0
+  shift 3
+  env IXC_TEST_ZABBIX_SERVER=127.0.0.1:$trapper_port "$@" "$bin/ixc-atraso-test" launch_verificar \
+    127.0.0.1 "$IXC_DB_PORT" "$IXC_DB_USER" "$IXC_DB_PASSWORD" ixc_erp "$questdb_address" 9000 \
+    "$host" >"$work/$name.out" 2>"$work/$name.err" || status=$?
+  [ "$status" -eq "$expected" ] ||
+    fail "check $name ended with status $status: $(cat "$work/$name.out" "$work/$name.err")"
+  ! grep -qF -e "$IXC_DB_PASSWORD" -e "$psk_key" -e "$(cat "$work/wrong.key")" \
+    "$work/$name.out" "$work/$name.err" || fail "a password or key shows in check $name's output"
+}
+zabbix_line() { grep -E "^(OK|AVISO|FALHA) +Zabbix valores: " "$work/$1.out" || true; }
+with_psk_env=(IXC_TEST_ZABBIX_TLS_CONNECT=psk "IXC_TEST_ZABBIX_TLS_PSK_IDENTITY=$psk_identity"
+  "IXC_TEST_ZABBIX_TLS_PSK_FILE=$work/psk.key")
+
+verify check_linked "$host_name" 0
+not_ok=$(grep -vE '^(OK +[^:]+: |Resumo: )' "$work/check_linked.out" || true)
+[ -z "$not_ok" ] || fail "check of the linked host has lines not OK:
+$not_ok"
+[[ $(zabbix_line check_linked) == "OK    Zabbix valores: Zabbix 127.0.0.1:$trapper_port: o host '$host_name' aceitou os 6 totais"* ]] ||
+  fail "check of the linked host: $(zabbix_line check_linked)"
+! [ -s "$work/check_linked.err" ] || fail "check of the linked host wrote to stderr: $(cat "$work/check_linked.err")"
+
+misspelt=provedor-ixc-tste
+verify check_misspelt "$misspelt" 1
+[[ $(zabbix_line check_misspelt) == "FALHA Zabbix valores: Zabbix 127.0.0.1:$trapper_port: o host '$misspelt' recusou 6 de 6 totais ("*"causas prováveis: nenhum host de nome '$misspelt'"* ]] ||
+  fail "check of a misspelt host: $(zabbix_line check_misspelt)"
+[ "$(cat "$work/check_misspelt.err")" = "ixc-atraso: launch_verificar: 1 verificação falhou: Zabbix valores" ] ||
+  fail "check of a misspelt host's diagnostic: $(cat "$work/check_misspelt.err")"
+
+verify check_clear "$psk_host" 1
+[[ $(zabbix_line check_clear) == "FALHA Zabbix valores: Zabbix 127.0.0.1:$trapper_port: o host '$psk_host' recusou 6 de 6 totais"*"só aceita conexões criptografadas (PSK)"* ]] ||
+  fail "check of the PSK host in clear text: $(zabbix_line check_clear)"
+
+verify check_psk "$psk_host" 0 "${with_psk_env[@]}"
+grep -qF "handshake aceito" "$work/check_psk.out" || fail "check with PSK: $(cat "$work/check_psk.out")"
+[[ $(zabbix_line check_psk) == "OK    Zabbix valores: "*"o host '$psk_host' aceitou os 6 totais"* ]] ||
+  fail "check of the PSK host with its key: $(zabbix_line check_psk)"
+# The PSK check's totals are stored after anything the clear-text check could have delivered.
+on_psk_host wait_until "$patience" "the PSK check's totals were not stored" has_values somaTitulosAtrasoAtivo 3
+[ "$(on_psk_host count_history somaClientesAtrasoAtivo)" -eq 5 ] &&
+  [ "$(on_psk_host count_history somaTitulosAtrasoAtivo)" -eq 3 ] ||
+  fail "the check in clear text stored values on the PSK host"
+echo "zabbix_server_test: check job: $(zabbix_line check_misspelt | cut -c1-120)..."
 echo "zabbix_server_test: template, discovery, values and triggers as expected"

@@ -42,7 +42,9 @@ int dispatch(const std::string& program_path, const RunOptions& options) {
   if (settings.mode == "descobertaClientes") {
     return descobertaClientes(zabbix_server, options.erp_tls);
   }
-  if (settings.mode.find("launch_") != std::string::npos) kestrelkit::launch(settings.mode);
+  if (settings.mode.find("launch_") != std::string::npos) {
+    kestrelkit::launch(settings.mode, {zabbix_server, options.erp_tls});
+  }
   return 0;
 }
 

@@ -11,20 +11,22 @@ kestrelkit::ItemValue item_value(const Amount& amount) {
 
 }  // namespace
 
+std::vector<TotalItem> total_items(const OverdueTotals& totals) {
+  return {
+      {"somaClientesAtrasoAtivo", totals.somaClientesAtrasoAtivo},
+      {"somaTitulosAtrasoAtivo", totals.somaTitulosAtrasoAtivo},
+      {"somaValorAtrasoAtivo", item_value(totals.somaValorAtrasoAtivo)},
+      {"somaClientesAtrasoInativo", totals.somaClientesAtrasoInativo},
+      {"somaTitulosAtrasoInativo", totals.somaTitulosAtrasoInativo},
+      {"somaValorAtrasoInativo", item_value(totals.somaValorAtrasoInativo)},
+  };
+}
+
 void send_totals(const kestrelkit::ZabbixServer& zabbix_server, const std::string& zabbix_host,
                  const OverdueTotals& totals) {
-  using kestrelkit::send_zabbix;
-  send_zabbix(zabbix_server, zabbix_host, "somaClientesAtrasoAtivo",
-              totals.somaClientesAtrasoAtivo);
-  send_zabbix(zabbix_server, zabbix_host, "somaTitulosAtrasoAtivo", totals.somaTitulosAtrasoAtivo);
-  send_zabbix(zabbix_server, zabbix_host, "somaValorAtrasoAtivo",
-              item_value(totals.somaValorAtrasoAtivo));
-  send_zabbix(zabbix_server, zabbix_host, "somaClientesAtrasoInativo",
-              totals.somaClientesAtrasoInativo);
-  send_zabbix(zabbix_server, zabbix_host, "somaTitulosAtrasoInativo",
-              totals.somaTitulosAtrasoInativo);
-  send_zabbix(zabbix_server, zabbix_host, "somaValorAtrasoInativo",
-              item_value(totals.somaValorAtrasoInativo));
+  for (const TotalItem& item : total_items(totals)) {
+    kestrelkit::send_zabbix(zabbix_server, zabbix_host, item.key, item.value);
+  }
 }
 
 void send_discovery_document(const kestrelkit::ZabbixServer& zabbix_server,

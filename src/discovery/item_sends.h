@@ -12,6 +12,16 @@
 
 namespace ixc {
 
+/// One of the six total items: its key and the value that goes out under it.
+struct TotalItem {
+  std::string_view key;
+  kestrelkit::ItemValue value;
+};
+
+/// Items 1 to 6 in the order of sending, from `totals` with its rounded value totals: what
+/// send_totals sends, and what a check sends to learn whether the host takes them.
+std::vector<TotalItem> total_items(const OverdueTotals& totals);
+
 /// Items 1 to 6; `totals` carries the rounded value totals.
 void send_totals(const kestrelkit::ZabbixServer& zabbix_server, const std::string& zabbix_host,
                  const OverdueTotals& totals);

@@ -12,11 +12,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+std::string amount_text(std::chrono::milliseconds limit) {
+  auto ms = limit.count();
+  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
 // How long past the limit an unbounded wait may run before the backstop ends the process.
 constexpr std::chrono::milliseconds kBackstopGrace{1500};
 
 std::optional<Clock::time_point> open_deadline;
 std::chrono::milliseconds open_limit{0};
+std::optional<Clock::time_point> step_deadline;
+std::chrono::milliseconds step_limit{0};
 
 // The backstop writes a text prepared in advance: only async-signal-safe calls in the handler.
 char backstop_text[256];
@@ -64,14 +71,31 @@ RuntimeLimiter::~RuntimeLimiter() {
   open_deadline.reset();
 }
 
+StepLimiter::StepLimiter(std::chrono::milliseconds limit) {
+  step_limit = limit;
+  step_deadline = Clock::now() + limit;
+}
+
+StepLimiter::~StepLimiter() { step_deadline.reset(); }
+
 RuntimeLimiter runtime_limiter(int limit_seconds) {
   return RuntimeLimiter(std::chrono::seconds(limit_seconds));
 }
 
 std::chrono::milliseconds time_left() {
-  if (!open_deadline) return kUnlimited;
-  auto left = std::chrono::ceil<std::chrono::milliseconds>(*open_deadline - Clock::now());
-  if (left.count() <= 0) throw TimeoutException(timeout_text());
+  auto now = Clock::now();
+  auto left = kUnlimited;
+  if (open_deadline) {
+    left = std::chrono::ceil<std::chrono::milliseconds>(*open_deadline - now);
+    if (left.count() <= 0) throw TimeoutException(timeout_text());
+  }
+  if (step_deadline) {
+    auto step_left = std::chrono::ceil<std::chrono::milliseconds>(*step_deadline - now);
+    if (step_left.count() <= 0) {
+      throw StepTimeout("sem resposta em " + amount_text(step_limit));
+    }
+    left = std::min(left, step_left);
+  }
   return left;
 }
 
@@ -82,10 +106,7 @@ int poll_timeout_ms(std::chrono::milliseconds cap) {
 }
 
 std::string timeout_text() {
-  auto ms = open_limit.count();
-  std::string amount =
-      ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
-  return "Tempo limite de execução esgotado (" + amount + ")";
+  return "Tempo limite de execução esgotado (" + amount_text(open_limit) + ")";
 }
 
 }  // namespace kestrelkit

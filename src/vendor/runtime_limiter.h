@@ -24,11 +24,28 @@ class RuntimeLimiter {
   RuntimeLimiter& operator=(const RuntimeLimiter&) = delete;
 };
 
+/// A narrower limit for one step of a run, inside the open one: while it is open, time_left()
+/// counts to whichever ends first. A step whose own limit runs out raises StepTimeout, which is
+/// a TimeoutException, so that every wait stops the same way; the run's limit stays as it was
+/// and is met again once the step is closed. Steps do not nest.
+class StepLimiter {
+ public:
+  explicit StepLimiter(std::chrono::milliseconds limit);
+  ~StepLimiter();
+  StepLimiter(const StepLimiter&) = delete;
+  StepLimiter& operator=(const StepLimiter&) = delete;
+};
+
+struct StepTimeout : TimeoutException {
+  using TimeoutException::TimeoutException;
+};
+
 /// Opens the limit for `limit_seconds` seconds (the program passes RUNTIME_LIMIT).
 [[nodiscard]] RuntimeLimiter runtime_limiter(int limit_seconds);
 
-/// Time left of the open limit; raises TimeoutException when it is spent. Returns
-/// `kUnlimited` when no limit is open.
+/// Time left of the open limit (or of the open step, when that ends first); raises
+/// TimeoutException when the limit is spent and StepTimeout when the step is. Returns
+/// `kUnlimited` when neither is open.
 std::chrono::milliseconds time_left();
 inline constexpr std::chrono::milliseconds kUnlimited = std::chrono::hours(24 * 365);
 

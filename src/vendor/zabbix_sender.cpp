@@ -78,12 +78,24 @@ std::string value_text(const ItemValue& value) {
   return std::string(digits, end);
 }
 
-std::string request_frame(std::string_view host, std::string_view key, std::string_view value) {
-  std::string frame;
-  frame.reserve(kHeaderSize + 72 + host.size() + key.size() + value.size() + value.size() / 8);
+void start_frame(std::string& frame) {
   frame.append("ZBXD");
   frame.push_back(kProtocolFlags);
   frame.append(8, '\0');
+}
+
+// Writes the body's length into the header; false when it does not fit.
+bool finish_frame(std::string& frame) {
+  std::size_t length = frame.size() - kHeaderSize;
+  if (length > std::numeric_limits<std::uint32_t>::max()) return false;
+  for (int i = 0; i < 4; ++i) frame[5 + i] = static_cast<char>((length >> (8 * i)) & 0xff);
+  return true;
+}
+
+std::string request_frame(std::string_view host, std::string_view key, std::string_view value) {
+  std::string frame;
+  frame.reserve(kHeaderSize + 72 + host.size() + key.size() + value.size() + value.size() / 8);
+  start_frame(frame);
   frame.append(R"({"request":"sender data","data":[{"host":)");
   append_json_string(frame, host);
   frame.append(R"(,"key":)");
@@ -91,12 +103,11 @@ std::string request_frame(std::string_view host, std::string_view key, std::stri
   frame.append(R"(,"value":)");
   append_json_string(frame, value);
   frame.append("}]}");
-  std::size_t length = frame.size() - kHeaderSize;
-  if (length > std::numeric_limits<std::uint32_t>::max()) {
-    throw SendError("Valor grande demais para o protocolo Zabbix: " + std::to_string(length) +
-                    " bytes (chave " + std::string(key) + ")");
+  if (!finish_frame(frame)) {
+    throw SendError("Valor grande demais para o protocolo Zabbix: " +
+                    std::to_string(frame.size() - kHeaderSize) + " bytes (chave " +
+                    std::string(key) + ")");
   }
-  for (int i = 0; i < 4; ++i) frame[5 + i] = static_cast<char>((length >> (8 * i)) & 0xff);
   return frame;
 }
 
@@ -291,12 +302,11 @@ ZabbixTlsConnect parse_zabbix_tls_connect(std::string_view text) {
   throw SendError("IXC_ZABBIX_TLS_CONNECT \"" + std::string(text) + "\" não é unencrypted nem psk");
 }
 
-SenderReply send_zabbix(const ZabbixServer& zabbix_server, std::string_view zabbix_host,
-                        std::string_view key, const ItemValue& value) {
-  // A limit that was spent and swallowed higher up must not let one more value through.
-  check_time_left();
-  ZabbixAddress address = parse_zabbix_server(zabbix_server.address);
-  std::string request = request_frame(zabbix_host, key, value_text(value));
+namespace {
+
+// One connection: the handshake when the server is reached with PSK, the request, the reply.
+SenderReply exchange(const ZabbixServer& zabbix_server, const ZabbixAddress& address,
+                     const std::string& request) {
   std::string where = "Zabbix " + tcp_peer_text(address.host, address.port);
   const PskCredentials* psk = nullptr;
   if (zabbix_server.tls.connect == ZabbixTlsConnect::psk) {
@@ -312,6 +322,26 @@ SenderReply send_zabbix(const ZabbixServer& zabbix_server, std::string_view zabb
   } catch (const TcpError& error) {
     throw SendError("Zabbix " + std::string(error.what()));
   }
+}
+
+}  // namespace
+
+SenderReply send_zabbix(const ZabbixServer& zabbix_server, std::string_view zabbix_host,
+                        std::string_view key, const ItemValue& value) {
+  // A limit that was spent and swallowed higher up must not let one more value through.
+  check_time_left();
+  ZabbixAddress address = parse_zabbix_server(zabbix_server.address);
+  return exchange(zabbix_server, address, request_frame(zabbix_host, key, value_text(value)));
+}
+
+SenderReply send_sender_request(const ZabbixServer& zabbix_server, std::string_view body) {
+  check_time_left();
+  ZabbixAddress address = parse_zabbix_server(zabbix_server.address);
+  std::string frame;
+  start_frame(frame);
+  frame.append(body);
+  if (!finish_frame(frame)) throw SendError("Pedido grande demais para o protocolo Zabbix");
+  return exchange(zabbix_server, address, frame);
 }
 
 SenderReply send_zabbix(std::string_view zabbix_server, std::string_view zabbix_host,

@@ -71,6 +71,11 @@ SenderReply parse_sender_reply(std::string_view received, const std::string& whe
 SenderReply send_zabbix(const ZabbixServer& zabbix_server, std::string_view zabbix_host,
                         std::string_view key, const ItemValue& value);
 
+/// Sends `body`, a whole JSON request of the protocol, framed and on a connection of its own
+/// as send_zabbix does, and returns the reply. `{"request":"sender data","data":[]}` asks
+/// nothing of the server and is answered "processed: 0; failed: 0; total: 0": a probe.
+SenderReply send_sender_request(const ZabbixServer& zabbix_server, std::string_view body);
+
 /// The same, unencrypted.
 SenderReply send_zabbix(std::string_view zabbix_server, std::string_view zabbix_host,
                         std::string_view key, const ItemValue& value);

@@ -2,6 +2,7 @@
 
 #include "questdb_standin/json_text.h"
 #include "questdb_standin/names.h"
+#include "questdb_standin/server_functions.h"
 #include "questdb_standin/sql_statement.h"
 
 namespace ixc::standin {
@@ -167,8 +168,9 @@ ExecReply wal_tables(std::string_view query, const TableStore& store, ServerVers
     if (count++ > 0) out += ',';
     out += '[';
     append_json_string(out, table.name);
-    std::string txn = std::to_string(table.wal_txn);
-    out += ",false," + txn + ",0," + txn + ",\"\",\"\"";
+    std::string writer = std::to_string(table.wal_txn - table.held_txn);
+    out += table.wal_suspended ? ",true," : ",false,";
+    out += writer + ",0," + std::to_string(table.wal_txn) + ",\"\",\"\"";
     if (version == ServerVersion::V9) out += ",0";
     out += ']';
   }
@@ -311,6 +313,12 @@ ExecReply run_exec(TableStore& store, std::string_view query, ServerVersion vers
       return select_all(query, *table);
     case StatementKind::Count:
       return count_rows(query, *table);
+    case StatementKind::Max:
+      return max_reply(query, *table, statement.column.text, statement.column.position);
+    case StatementKind::SuspendWal:
+      return suspend_wal(query, *table, statement.table.position);
+    case StatementKind::ResumeWal:
+      return resume_wal(query, *table, statement.table.position);
     case StatementKind::CreateTable:
     case StatementKind::WalTables:
     case StatementKind::Build:

@@ -209,6 +209,7 @@ void create_drafted(TableStore& store, Plan& plan) {
       add_column(*draft.table, draft.columns[i]);
     }
     ++draft.table->wal_txn;
+    if (draft.table->wal_suspended) ++draft.table->held_txn;
     draft.set_on_line.assign(draft.columns.size(), 0);
   }
 }
@@ -251,7 +252,11 @@ void store_line(Plan& plan, TableStore& store, const Line& line, std::int64_t na
   if (table.designated >= 0 && !designated_set) {
     row[static_cast<size_t>(table.designated)] = line_micros(line, nanos_per_unit, now_micros);
   }
-  store_row(table, row);
+  if (table.wal_suspended) {
+    table.held_rows.push_back(row);
+  } else {
+    store_row(table, row);
+  }
 }
 
 }  // namespace

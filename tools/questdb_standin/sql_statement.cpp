@@ -238,6 +238,14 @@ void statement_body(Parser& parser, Statement& statement) {
     statement.kind = StatementKind::AddColumns;
     parser.expect("TABLE");
     statement.table = parser.name();
+    for (auto [word, kind] : {std::pair{"SUSPEND", StatementKind::SuspendWal},
+                              std::pair{"RESUME", StatementKind::ResumeWal}}) {
+      if (parser.accept(word)) {
+        statement.kind = kind;
+        parser.expect("WAL");
+        return;
+      }
+    }
     parser.expect("ADD");
     parser.expect("COLUMN");
     do {
@@ -265,6 +273,11 @@ void statement_body(Parser& parser, Statement& statement) {
     if (parser.accept("count")) {
       statement.kind = StatementKind::Count;
       parser.expect_punctuation('(');
+      parser.expect_punctuation(')');
+    } else if (parser.accept("max")) {
+      statement.kind = StatementKind::Max;
+      parser.expect_punctuation('(');
+      statement.column = parser.name();
       parser.expect_punctuation(')');
     } else {
       statement.kind = StatementKind::SelectAll;

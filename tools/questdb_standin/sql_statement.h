@@ -7,8 +7,9 @@
 ///       [DEDUP UPSERT KEYS(c, ...)]
 ///   ALTER TABLE t ADD COLUMN c TYPE [...], ...
 ///   TRUNCATE TABLE t          DROP TABLE [IF EXISTS] t
-///   SELECT * FROM t           SELECT count() FROM t
+///   SELECT * FROM t           SELECT count() FROM t       SELECT max(c) FROM t
 ///   SELECT * FROM wal_tables()                SELECT build()
+///   ALTER TABLE t SUSPEND WAL     ALTER TABLE t RESUME WAL
 /// Only the grammar is checked here; whether tables and columns exist is the runner's business.
 /// Positions are byte offsets into the statement, as QuestDB reports them.
 #include <stdexcept>
@@ -29,7 +30,10 @@ enum class StatementKind {
   SelectAll,
   Count,
   WalTables,
-  Build
+  Build,
+  Max,
+  SuspendWal,
+  ResumeWal
 };
 
 struct NameAt {
@@ -45,6 +49,7 @@ struct ColumnAt {
 struct Statement {
   StatementKind kind = StatementKind::ShowColumns;
   NameAt table;
+  NameAt column;           // the argument of max()
   bool if_exists = false;  // IF NOT EXISTS for CREATE, IF EXISTS for DROP
   std::vector<ColumnAt> columns;
   // CREATE TABLE clauses; position 0 means the clause is absent.

@@ -108,6 +108,7 @@ void truncate_table(Table& table) {
   }
   table.rows_by_key = {};
   table.row_count = 0;
+  table.held_rows.clear();
   table.arena->release();
   ++table.wal_txn;
 }

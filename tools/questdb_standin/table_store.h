@@ -58,11 +58,16 @@ struct Table {
   std::string partition_by = "NONE";
   bool wal = false;
   // Write-ahead-log transactions: one per write request that touched the table and one per
-  // TRUNCATE. The stand-in applies each at once, so the writer is never behind the sequencer.
+  // TRUNCATE. The stand-in applies each at once, so the writer is never behind the sequencer,
+  // unless the table is suspended (server_functions.h).
   std::int64_t wal_txn = 0;
   std::size_t row_count = 0;
   std::unique_ptr<Arena> arena = std::make_unique<Arena>();
   TextIndex rows_by_key;  // encoded upsert keys -> row
+  // A suspended table's write requests (held_txn of the wal_txn) and their rows wait here.
+  bool wal_suspended = false;
+  std::int64_t held_txn = 0;
+  std::vector<std::vector<std::int64_t>> held_rows;
 };
 
 struct TableStore {
