@@ -30,7 +30,7 @@ constexpr std::int64_t kStaleSeconds = 30 * 60;
 
 std::string credentials_advice() {
   return "o QuestDB precisa de autenticação básica com http.user=" + std::string(kQuestUser) +
-         " e http.password igual à senha fixa do programa (README, \"O QuestDB\") em "
+         " e http.password igual à senha fixa do programa (README, \"QuestDB\") em "
          "server.conf, ou QDB_HTTP_USER e QDB_HTTP_PASSWORD no ambiente do servidor, e de um "
          "reinício";
 }
