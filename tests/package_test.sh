@@ -6,9 +6,9 @@
 # maintainer scripts, the program runs from /usr/bin and man finds its page through the system's
 # manual path. Then the operator's first hour: fill /etc/ixc-atraso.conf, put the key in place,
 # and one scheduled run as the timer's service starts it (no systemd runs here: the unit's own
-# command line, as its user, with its environment) and one of the cron line, each against
-# throwaway MariaDB, Zabbix trapper (PSK only) and QuestDB stand-ins, whose records must hold the
-# run's values. An upgrade over itself keeps the operator's files; removal keeps the account and
+# command line, as its user, with its environment) and one of the cron line, each against a
+# throwaway MariaDB and the Zabbix trapper (PSK only) and QuestDB stand-ins, whose records must
+# hold the run's values. An upgrade over itself keeps the operator's files; removal keeps the account and
 # the configuration, purge the account only. The package is purged again on any failure.
 #
 # Installing needs root and a machine without the package: where either is missing (a developer's
