@@ -117,9 +117,11 @@ case $kind in
   ELF*stripped*) ;;
   *) fail "the packaged binary is not a stripped ELF file: $kind" ;;
 esac
-read -r name entry_version rest < <(zcat "$work/root$changelog")
-[ "$name $entry_version" = "ixc-atraso ($(field Version))" ] ||
-  fail "the changelog's newest entry is '$name $entry_version $rest', the package is $(field Version)"
+zcat "$work/root$changelog" >"$work/changelog"
+entry_version=$(dpkg-parsechangelog -l "$work/changelog" -S Version 2>&1) ||
+  fail "dpkg-parsechangelog cannot read the changelog: $entry_version"
+[ "$entry_version" = "$(field Version)" ] ||
+  fail "the changelog's newest entry is for '$entry_version', the package is $(field Version)"
 grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
   "$work/root/usr/share/doc/ixc-atraso/copyright" || fail "the copyright file is not machine-readable"
 page_version=$(zcat "$work/root/usr/share/man/man1/ixc-atraso.1.gz" | sed -n 's/^\.TH IXC-ATRASO 1 "[^"]*" "ixc-atraso \([^"]*\)".*/\1/p')
