@@ -1,5 +1,8 @@
-# The Debian package: the program (installed by src/), its manual page, and the Zabbix template
-# and the scheduling examples as documentation. Built with `cpack -G DEB` (scripts/package).
+# The Debian package: the program (installed by src/), its manual page, the Zabbix template as
+# documentation, and the service as Debian daemons ship one, switched off: the timer and the cron
+# job run the collection as the system account ixc-atraso (made by deploy/debian/postinst), with
+# the arguments from /etc/ixc-atraso.conf and a PSK build's key in /etc/ixc-atraso/. Built with
+# `cpack -G DEB` (scripts/package).
 include(GNUInstallDirs)
 
 set(IXC_PACKAGE_MAINTAINER "Kestrel <suporte@kestrel.example>"
@@ -34,12 +37,21 @@ add_custom_target(ixc_manual_page ALL DEPENDS ${ixc_man_gz})
 set(ixc_doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/ixc-atraso)
 install(FILES ${ixc_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/deploy/zabbix/ixc_atraso_template.yaml DESTINATION ${ixc_doc}/zabbix)
-install(FILES ${CMAKE_SOURCE_DIR}/deploy/cron/ixc-atraso DESTINATION ${ixc_doc}/cron)
+install(FILES ${CMAKE_SOURCE_DIR}/deploy/debian/copyright DESTINATION ${ixc_doc})
+# Nothing enables the units or the cron line: they would run with the empty configuration.
 install(FILES
   ${CMAKE_SOURCE_DIR}/deploy/systemd/ixc-atraso.service
   ${CMAKE_SOURCE_DIR}/deploy/systemd/ixc-atraso.timer
-  ${CMAKE_SOURCE_DIR}/deploy/systemd/ixc-atraso.conf
-  DESTINATION ${ixc_doc}/systemd)
+  DESTINATION /lib/systemd/system)
+# Both are conffiles (deploy/debian/conffiles): dpkg keeps the operator's copy on upgrades. The
+# configuration holds the ERP password, so only root reads it (systemd and the cron line read it
+# as root before they switch to ixc-atraso).
+install(FILES ${CMAKE_SOURCE_DIR}/deploy/systemd/ixc-atraso.conf DESTINATION /etc
+  PERMISSIONS OWNER_READ OWNER_WRITE)
+install(FILES ${CMAKE_SOURCE_DIR}/deploy/cron/ixc-atraso DESTINATION /etc/cron.d)
+# The PSK key's folder; postinst gives it to the group ixc-atraso, which does not exist at unpack.
+install(DIRECTORY DESTINATION /etc/ixc-atraso
+  DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ixc-atraso)
@@ -51,7 +63,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "Lê do banco MySQL/MariaDB do ERP IXC os clientes com títulos vencidos em aberto, envia ao\n"
   "Zabbix os totais, a descoberta de clientes e os valores de cada cliente, e guarda as linhas\n"
-  "no QuestDB. Traz o template do Zabbix 6.0 e exemplos para cron e systemd.")
+  "no QuestDB. Traz o template do Zabbix 6.0, um serviço e timer do systemd e uma linha do\n"
+  "cron, desligados até que /etc/ixc-atraso.conf seja preenchido.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -61,10 +74,42 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # dpkg-shlibdeps names the exact libraries the binary links (libmariadb3, libcurl4, libgnutls30,
 # libc6, ...) with their minimum versions; the fixed list is for a machine without it (no dpkg-dev).
 find_program(IXC_DPKG_SHLIBDEPS dpkg-shlibdeps)
+# passwd is for postinst's groupadd and useradd; the rest of what the maintainer scripts and the
+# cron line use (getent, dpkg-statoverride, flock, setpriv, logger) is Essential.
 if(IXC_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "passwd")
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libmariadb3, libcurl4, libgnutls30")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libmariadb3, libcurl4, libgnutls30, passwd")
 endif()
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+  ${CMAKE_SOURCE_DIR}/deploy/debian/postinst
+  ${CMAKE_SOURCE_DIR}/deploy/debian/prerm
+  ${CMAKE_SOURCE_DIR}/deploy/debian/postrm
+  ${CMAKE_SOURCE_DIR}/deploy/debian/conffiles)
+
+# The changelog's newest entry names the version dpkg shows; Debian calls it changelog.gz in a
+# native package (no revision) and changelog.Debian.gz otherwise. Compressed as the manual page.
+if(CPACK_DEBIAN_PACKAGE_VERSION)
+  set(IXC_DEBIAN_VERSION ${CPACK_DEBIAN_PACKAGE_VERSION})
+else()
+  set(IXC_DEBIAN_VERSION ${CPACK_PACKAGE_VERSION})
+endif()
+if(CPACK_DEBIAN_PACKAGE_RELEASE)
+  string(APPEND IXC_DEBIAN_VERSION "-${CPACK_DEBIAN_PACKAGE_RELEASE}")
+endif()
+if(CPACK_DEBIAN_PACKAGE_EPOCH)
+  set(IXC_DEBIAN_VERSION "${CPACK_DEBIAN_PACKAGE_EPOCH}:${IXC_DEBIAN_VERSION}")
+endif()
+if(IXC_DEBIAN_VERSION MATCHES "-")
+  set(ixc_changelog_name changelog.Debian)
+else()
+  set(ixc_changelog_name changelog)
+endif()
+configure_file(${CMAKE_SOURCE_DIR}/deploy/debian/changelog.in
+  ${CMAKE_BINARY_DIR}/deploy/${ixc_changelog_name} @ONLY)
+execute_process(COMMAND gzip -9 -n -c ${CMAKE_BINARY_DIR}/deploy/${ixc_changelog_name}
+  OUTPUT_FILE ${CMAKE_BINARY_DIR}/deploy/${ixc_changelog_name}.gz COMMAND_ERROR_IS_FATAL ANY)
+install(FILES ${CMAKE_BINARY_DIR}/deploy/${ixc_changelog_name}.gz DESTINATION ${ixc_doc})
 
 include(CPack)
