@@ -19,4 +19,15 @@ const std::string& required(const std::optional<std::string>& field, std::string
   return *field;
 }
 
+ErpParameters erp_parameters(const RunSettings& settings, const ErpTls& tls) {
+  return ErpParameters{
+      .host = required(settings.db_host, "db_host"),
+      .port = required(settings.db_port, "db_port"),
+      .user = required(settings.db_user, "db_user"),
+      .password = required(settings.db_password, "db_password"),
+      .database = required(settings.database, "database"),
+      .tls = tls,
+  };
+}
+
 }  // namespace ixc

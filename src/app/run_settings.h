@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "erp/erp_connection.h"
+
 namespace ixc {
 
 struct RunSettings {
@@ -31,5 +33,9 @@ void set_run_settings(RunSettings settings);
 
 /// The value of a setting, or MissingSetting naming `name` when the short form left it out.
 const std::string& required(const std::optional<std::string>& field, std::string_view name);
+
+/// The ERP connection that these settings name, with this build's TLS; MissingSetting for an
+/// absent field.
+ErpParameters erp_parameters(const RunSettings& settings, const ErpTls& tls);
 
 }  // namespace ixc

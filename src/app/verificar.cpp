@@ -20,14 +20,7 @@ constexpr std::chrono::seconds kSchedule{5 * 60};
 
 void verificar(const kestrelkit::ZabbixServer& zabbix_server, const ErpTls& erp_tls) {
   const RunSettings& settings = run_settings();
-  ErpParameters parameters{
-      .host = required(settings.db_host, "db_host"),
-      .port = required(settings.db_port, "db_port"),
-      .user = required(settings.db_user, "db_user"),
-      .password = required(settings.db_password, "db_password"),
-      .database = required(settings.database, "database"),
-      .tls = erp_tls,
-  };
+  ErpParameters parameters = erp_parameters(settings, erp_tls);
   const std::string& zabbix_host = required(settings.zabbix_host, "zabbix_host");
   CheckReport report;
 

@@ -17,14 +17,7 @@ namespace ixc {
 namespace {
 
 std::vector<ClientRow> read_overdue_rows(const RunSettings& settings, const ErpTls& tls) {
-  ErpParameters parameters{
-      .host = required(settings.db_host, "db_host"),
-      .port = required(settings.db_port, "db_port"),
-      .user = required(settings.db_user, "db_user"),
-      .password = required(settings.db_password, "db_password"),
-      .database = required(settings.database, "database"),
-      .tls = tls,
-  };
+  ErpParameters parameters = erp_parameters(settings, tls);
   // The connection lives only around the one statement.
   ErpConnection conn = open_erp_connection(parameters);
   return obterDadosCliente(conn);
