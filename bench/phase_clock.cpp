@@ -1,8 +1,10 @@
 // A preload library (LD_PRELOAD) that times the phases of one collection run from outside the
 // program: it notes when the program connects to the ERP and closes that connection, opens its
 // first and last Zabbix connection (and the two around the discovery document) and its first
-// QuestDB connection, starts each HTTP request to QuestDB, and gets the answer to its first
-// line-protocol request. The shipped program carries no timing code of its own.
+// QuestDB connection, starts each HTTP request to QuestDB and gets the first bytes of each answer,
+// and gets the answer to its first line-protocol request. The line-protocol connection is the one
+// that carries the first "POST /write", so /exec and /write may share a port, as on a real
+// server. The shipped program carries no timing code of its own.
 //
 // Read from the environment:
 //   IXC_PHASES_OUT       file that receives key=value lines (nanoseconds since the library loaded)
@@ -39,14 +41,17 @@ RecvFn real_recv;
 int db_port, zabbix_port, exec_port, ilp_port;
 int db_fd = -1, ilp_fd = -1;
 bool ilp_done = false;
+// Connections to either QuestDB port, and whether a request on each still waits for its answer.
+constexpr int kMaxFd = 4096;
+bool questdb_fd[kMaxFd], awaiting_answer[kMaxFd];
 std::int64_t loaded, db_connect, db_close, zabbix_first, zabbix_last, questdb_first, ilp_connect,
     ilp_answered;
 // The discovery document is the seventh value, after the six totals: its connection and the next.
 std::int64_t document_sent, document_answered;
 long zabbix_connects = 0;
-// The first requests to QuestDB, each noted when its first bytes leave: "at first-line".
+// The requests to QuestDB, each noted when its first bytes leave ("request=at first-line"), and
+// the first bytes of each answer ("answer=at").
 std::string requests;
-int exec_fd = -1;
 const char* capture_path = nullptr;
 std::string captured;
 
@@ -137,11 +142,7 @@ extern "C" int connect(int fd, const sockaddr* address, socklen_t length) {
     if (zabbix_connects == 8) document_answered = zabbix_last;
   } else if (port == exec_port || port == ilp_port) {
     note_once(questdb_first);
-    if (port == exec_port) exec_fd = fd;
-    if (port == ilp_port && ilp_fd < 0 && !ilp_done) {
-      ilp_connect = now();
-      ilp_fd = fd;
-    }
+    if (fd >= 0 && fd < kMaxFd) questdb_fd[fd] = true;
   }
   return real_connect(fd, address, length);
 }
@@ -155,15 +156,21 @@ extern "C" int close(int fd) {
     ilp_fd = -1;
     ilp_done = true;
   }
+  if (fd >= 0 && fd < kMaxFd) questdb_fd[fd] = awaiting_answer[fd] = false;
   return real_close(fd);
 }
 
 extern "C" ssize_t send(int fd, const void* data, size_t size, int flags) {
-  if ((fd == exec_fd || fd == ilp_fd) && size >= 4 &&
-      (std::string_view(static_cast<const char*>(data), 4) == "GET " ||
-       std::string_view(static_cast<const char*>(data), 4) == "POST")) {
-    std::string_view text(static_cast<const char*>(data), size);
-    requests += "request=" + std::to_string(now() - loaded) + " " +
+  std::string_view text(static_cast<const char*>(data), size);
+  if (fd >= 0 && fd < kMaxFd && questdb_fd[fd] &&
+      (text.starts_with("GET ") || text.starts_with("POST "))) {
+    std::int64_t at = now();
+    if (ilp_fd < 0 && !ilp_done && text.starts_with("POST /write")) {
+      ilp_connect = at;
+      ilp_fd = fd;
+    }
+    awaiting_answer[fd] = true;
+    requests += "request=" + std::to_string(at - loaded) + " " +
                 std::string(text.substr(0, std::min<std::size_t>(text.find('\r'), 90))) + "\n";
   }
   ssize_t sent = real_send(fd, data, size, flags);
@@ -175,6 +182,11 @@ extern "C" ssize_t send(int fd, const void* data, size_t size, int flags) {
 
 extern "C" ssize_t recv(int fd, void* data, size_t size, int flags) {
   ssize_t received = real_recv(fd, data, size, flags);
-  if (fd == ilp_fd && received > 0) ilp_answered = now();
+  if (received <= 0 || fd < 0 || fd >= kMaxFd) return received;
+  if (fd == ilp_fd) ilp_answered = now();
+  if (awaiting_answer[fd]) {
+    awaiting_answer[fd] = false;
+    requests += "answer=" + std::to_string(now() - loaded) + "\n";
+  }
   return received;
 }

@@ -8,7 +8,8 @@
 #   ixc_start_trapper HOST:PORT RECORD LOG [OPTION...]
 #                                            the Zabbix trapper stand-in, with its options
 #                                            (--tls-psk-identity ...); sets IXC_TRAPPER_PORT
-#   ixc_start_questdb ADDRESS LOG PORT...    the QuestDB stand-in on ADDRESS
+#   ixc_start_questdb ADDRESS LOG PORT...    the QuestDB stand-in on ADDRESS, with the options
+#                                            in IXC_QUESTDB_STANDIN_ARGS (--server-version 9)
 #   ixc_stop_all                             stops, by PID, every server started here
 #
 # Every server listens on loopback only and is remembered in IXC_STARTED_PIDS, so that the
@@ -17,6 +18,7 @@
 # source tree.
 
 IXC_STARTED_PIDS=()
+IXC_QUESTDB_STANDIN_ARGS=()
 IXC_DB_USER=ixc_leitura
 IXC_DB_PASSWORD='Leitura-demo-2024'
 
@@ -130,7 +132,7 @@ ixc_start_trapper() {
 ixc_start_questdb() {
   local address=$1 log=$2 pid
   shift 2
-  local args=(--address "$address") port
+  local args=(--address "$address" "${IXC_QUESTDB_STANDIN_ARGS[@]}") port
   for port in "$@"; do args+=(--port "$port"); done
   : >"$log"
   "$IXC_BIN/questdb-standin" "${args[@]}" >"$log" 2>&1 </dev/null &

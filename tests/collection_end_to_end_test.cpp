@@ -129,9 +129,13 @@ TEST(Collection, NormalRunDeliversEveryValueInOrderThenStoresAndPrintsOK) {
 TEST(Collection, AnEmptyErpSendsSevenValuesWithIntegerZeroTotals) {
   Collection collection{erp_database("colecao_vazia")};
   TrapperStandin trapper;
-  QuestDbStandin questdb(questdb_options());
+  // Against QuestDB 9, which refuses what 8 took in the totals line, the row lands all the same.
+  QuestDbStandinOptions questdb9 = questdb_options();
+  questdb9.extra_arguments = {"--server-version", "9"};
+  QuestDbStandin questdb(questdb9);
   ProgramRun run = collection.run("provedor", trapper.address());
   EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
   EXPECT_TRUE(run.out.ends_with("OK\n")) << run.out;
   std::vector<std::pair<std::string, std::string>> expected = {
       {"somaClientesAtrasoAtivo", "0"},

@@ -528,6 +528,56 @@ TEST_F(QuestDbStandinTest, DesignatedTimestampRules) {
   EXPECT_LT(now, "2200-01-01T00:00:00.000000Z");
 }
 
+// Where QuestDB 9 answers otherwise than 8.0.3, as measured on 9.2.3. The first case is the
+// one that lost every run's totals row: an integer field into the designated column.
+TEST(QuestDbStandinVersion9, RefusesAnIntegerDesignatedFieldAndAnswersAs9Does) {
+  QuestDbStandin server{{kAddress, {0}, {"--server-version", "9"}}};
+  ASSERT_EQ(server.exec(kCreateSoma).status, 200);
+  HttpReply refused = server.write(
+      "ixcClientesSoma clientesAtrasoAtivo=1i,timestamp=1796840722760329928i "
+      "1796840722760330051\n");
+  EXPECT_EQ(refused.status, 500);
+  EXPECT_THAT(refused.body,
+              ::testing::MatchesRegex(
+                  R"(\{"code":"internal error","message":"failed to parse line protocol:errors )"
+                  R"(encountered on line\(s\):write error: ixcClientesSoma, error: )"
+                  R"(java.lang.UnsupportedOperationException","line":1,"errorId":"[^"]+"\})"));
+  ASSERT_EQ(server
+                .write("ixcClientesSoma clientesAtrasoAtivo=2i,timestamp=1796840722760329t "
+                       "1796840722760330051\n")
+                .status,
+            204);
+  json rows = server.query("SELECT * FROM ixcClientesSoma")["dataset"];
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][1], 2);
+  EXPECT_EQ(rows[0][6], "2026-12-09T18:25:22.760329Z");
+
+  HttpReply early = server.write("antes a=1i,timestamp=-1t 5\n");
+  EXPECT_EQ(early.status, 500);
+  EXPECT_NE(early.body.find("error: designated timestamp before 1970-01-01 is not allowed"),
+            std::string::npos)
+      << early.body;
+
+  json listing = server.query("SHOW COLUMNS FROM ixcClientesSoma");
+  EXPECT_EQ(listing["columns"][6]["name"], "symbolTableSize");
+  EXPECT_EQ(listing["dataset"].size(), 7u);
+  EXPECT_EQ(listing["dataset"][6][7], true);  // `timestamp` is designated
+
+  json wal = server.query("select * from wal_tables()");
+  std::vector<std::string> names;
+  for (const json& column : wal["columns"]) names.push_back(column["name"]);
+  EXPECT_EQ(names, (std::vector<std::string>{"name", "suspended", "writerTxn", "bufferedTxnSize",
+                                             "sequencerTxn", "errorTag", "errorMessage",
+                                             "memoryPressure"}));
+  EXPECT_EQ(wal["dataset"], json::parse(R"([["ixcClientesSoma",false,1,0,1,"","",0]])"));
+  EXPECT_EQ(server.query("select build()")["columns"][0]["name"], "build()");
+
+  HttpCall anonymous;
+  anonymous.url = server.url("/exec?query=select%201");
+  anonymous.authenticate = false;
+  EXPECT_EQ(http_call(anonymous).header("Content-Type"), "text/plain; charset=utf-8");
+}
+
 TEST_F(QuestDbStandinTest, UpsertKeysReplaceRowsWithinAndAcrossRequests) {
   create_system_tables();
   std::string cadastro = ",dataCadastro=1577847600000000t";

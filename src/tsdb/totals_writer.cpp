@@ -25,9 +25,12 @@ void totals_row_fields(const TotalsRecord& contrato, std::int64_t run_timestamp,
   fields.push_back(Field("titulosAtrasoAtivo", contrato.titulosAtrasoAtivo));
   fields.push_back(amount_field("valorAtrasoInativo", contrato.valorAtrasoInativo));
   fields.push_back(amount_field("valorAtrasoAtivo", contrato.valorAtrasoAtivo));
-  // Here `timestamp` is the designated column, into which the server reads an integer field as
-  // nanoseconds: the run timestamp goes out as it is and replaces the line's own timestamp.
-  fields.push_back(Field("timestamp", run_timestamp));
+  // Here `timestamp` is the designated column, and the field replaces the line's own timestamp.
+  // It goes out as a timestamp of microseconds: QuestDB 9 refuses an integer field there with
+  // status 500 and the whole request with it, so every run's totals row would be lost. Servers
+  // before 9 read the integer as nanoseconds and cut it to microseconds, so the stored row is the
+  // same; division cuts toward zero as they did.
+  fields.push_back(Field("timestamp", TimestampMicros{run_timestamp / 1000}));
 }
 
 void sendQuestDB_Soma(const std::vector<TotalsRecord>& descobertaSomas) {

@@ -16,9 +16,9 @@ namespace {
 
 const char kJson[] = "application/json; charset=utf-8";
 
-HttpResponse unauthorized() {
+HttpResponse unauthorized(ServerVersion version) {
   return {401,
-          "text/plain",
+          version == ServerVersion::V8 ? "text/plain" : "text/plain; charset=utf-8",
           "Unauthorized\r\n",
           {{"WWW-Authenticate", "Basic realm=\"questdb\", charset=\"UTF-8\""}}};
 }
@@ -61,7 +61,7 @@ HttpResponse exec(const HttpRequest& request, const ServerOptions& options, Tabl
     return {400, kJson, exec_error_object(query, "rejected by --exec-fault reject", 0), {}};
   }
   std::lock_guard lock(store.mutex);
-  ExecReply reply = run_exec(store, query);
+  ExecReply reply = run_exec(store, query, options.version);
   return {reply.status, kJson, std::move(reply.body), {}};
 }
 
@@ -74,15 +74,14 @@ HttpResponse write(const HttpRequest& request, const ServerOptions& options, Tab
   if (!unit) return write_error("unsupported precision", 0);
   try {
     std::lock_guard lock(store.mutex);
-    ingest_lines(store, request.body, *unit, now_micros());
+    ingest_lines(store, request.body, *unit, now_micros(), options.version);
   } catch (const LineProtocolError& error) {
     return write_error(
         prefix + "\nerror in line " + std::to_string(error.line) + ": " + error.what(), error.line);
-  } catch (const TimestampBeforeEpoch& error) {
+  } catch (const RowWriteError& error) {
     // The server's text here has no line break and names the table, not the line.
-    return write_error(
-        prefix + "write error: " + error.table + ", errno: -1, error: " + error.what(), error.line,
-        500, "internal error");
+    return write_error(prefix + "write error: " + error.table + ", " + error.what(), error.line,
+                       500, "internal error");
   }
   return {204, "", "", {}};
 }
@@ -102,9 +101,13 @@ Fault fault_of(const ServerOptions& options, Endpoint endpoint) {
 }
 
 HttpResponse answer(const HttpRequest& request, const ServerOptions& options, TableStore& store) {
+  // 9.x serves its web console at the root, without asking for credentials.
+  if (options.version == ServerVersion::V9 && request.path == "/") {
+    return {301, "text/plain", "", {{"Location", "/index.html"}}};
+  }
   if (!basic_credentials_match(find_header(request, "authorization"), options.user,
                                options.password)) {
-    return unauthorized();
+    return unauthorized(options.version);
   }
   Endpoint endpoint = endpoint_of(request);
   if (endpoint == Endpoint::Exec && request.method == "GET") return exec(request, options, store);

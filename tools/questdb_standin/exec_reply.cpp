@@ -10,14 +10,43 @@ namespace {
 
 const char kDdlOk[] = "{\"ddl\":\"OK\"}";
 
-// The columns of a SHOW COLUMNS result, in QuestDB 8.0's order.
-const char kListingColumns[] =
-    "[{\"name\":\"column\",\"type\":\"STRING\"},{\"name\":\"type\",\"type\":\"STRING\"},"
-    "{\"name\":\"indexed\",\"type\":\"BOOLEAN\"},{\"name\":\"indexBlockCapacity\",\"type\":\"INT\"}"
-    ","
-    "{\"name\":\"symbolCached\",\"type\":\"BOOLEAN\"},{\"name\":\"symbolCapacity\",\"type\":"
-    "\"INT\"},"
-    "{\"name\":\"designated\",\"type\":\"BOOLEAN\"},{\"name\":\"upsertKey\",\"type\":\"BOOLEAN\"}]";
+// The columns of a result: name and QuestDB type of each.
+using ResultColumns = std::vector<std::pair<std::string_view, std::string_view>>;
+
+// SHOW COLUMNS: 9.x adds the number of distinct symbols after the capacity.
+ResultColumns listing_columns(ServerVersion version) {
+  ResultColumns columns = {{"column", "STRING"},        {"type", "STRING"},
+                           {"indexed", "BOOLEAN"},      {"indexBlockCapacity", "INT"},
+                           {"symbolCached", "BOOLEAN"}, {"symbolCapacity", "INT"},
+                           {"designated", "BOOLEAN"},   {"upsertKey", "BOOLEAN"}};
+  if (version == ServerVersion::V9) columns.insert(columns.begin() + 6, {"symbolTableSize", "INT"});
+  return columns;
+}
+
+// wal_tables(): 9.x replaces the writer's lag count by the buffered size and adds the memory
+// pressure at the end.
+ResultColumns wal_table_columns(ServerVersion version) {
+  ResultColumns columns = {{"name", "STRING"},        {"suspended", "BOOLEAN"},
+                           {"writerTxn", "LONG"},     {"writerLagTxnCount", "LONG"},
+                           {"sequencerTxn", "LONG"},  {"errorTag", "STRING"},
+                           {"errorMessage", "STRING"}};
+  if (version == ServerVersion::V9) {
+    columns[3].first = "bufferedTxnSize";
+    columns.push_back({"memoryPressure", "INT"});
+  }
+  return columns;
+}
+
+void append_columns(std::string& out, const ResultColumns& columns) {
+  out += '[';
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (i > 0) out += ',';
+    out += "{\"name\":";
+    append_json_string(out, columns[i].first);
+    out += ",\"type\":\"" + std::string(columns[i].second) + "\"}";
+  }
+  out += ']';
+}
 
 ExecReply refusal(std::string_view query, std::string_view error, int position) {
   return {400, exec_error_object(query, error, position)};
@@ -35,10 +64,10 @@ void open_result(std::string& out, std::string_view query) {
   out += ",\"columns\":";
 }
 
-ExecReply show_columns(std::string_view query, const Table& table) {
+ExecReply show_columns(std::string_view query, const Table& table, ServerVersion version) {
   std::string out;
   open_result(out, query);
-  out += kListingColumns;
+  append_columns(out, listing_columns(version));
   out += ",\"timestamp\":-1,\"dataset\":[";
   for (size_t i = 0; i < table.columns.size(); ++i) {
     const Column& column = table.columns[i];
@@ -52,6 +81,9 @@ ExecReply show_columns(std::string_view query, const Table& table) {
     out += ',' + std::to_string(symbol && d.indexed ? d.index_capacity : 0) + ',';
     out += boolean(symbol && d.symbol_cached);
     out += ',' + std::to_string(symbol ? d.symbol_capacity : 0) + ',';
+    if (version == ServerVersion::V9) {
+      out += std::to_string(symbol ? column.texts.size() : 0) + ',';
+    }
     out += boolean(static_cast<int>(i) == table.designated);
     out += ',';
     out += boolean(column.upsert_key);
@@ -121,6 +153,39 @@ ExecReply count_rows(std::string_view query, const Table& table) {
   open_result(out, query);
   out += "[{\"name\":\"count\",\"type\":\"LONG\"}],\"timestamp\":-1,\"dataset\":[[" +
          std::to_string(table.row_count) + "]],\"count\":1}";
+  return {200, out};
+}
+
+ExecReply wal_tables(std::string_view query, const TableStore& store, ServerVersion version) {
+  std::string out;
+  open_result(out, query);
+  append_columns(out, wal_table_columns(version));
+  out += ",\"timestamp\":-1,\"dataset\":[";
+  size_t count = 0;
+  for (const auto& [folded, table] : store.tables) {
+    if (!table.wal) continue;
+    if (count++ > 0) out += ',';
+    out += '[';
+    append_json_string(out, table.name);
+    std::string txn = std::to_string(table.wal_txn);
+    out += ",false," + txn + ",0," + txn + ",\"\",\"\"";
+    if (version == ServerVersion::V9) out += ",0";
+    out += ']';
+  }
+  out += "],\"count\":" + std::to_string(count) + "}";
+  return {200, out};
+}
+
+ExecReply build(std::string_view query, ServerVersion version) {
+  std::string out;
+  open_result(out, query);
+  bool nine = version == ServerVersion::V9;
+  append_columns(out, {{nine ? "build()" : "build", "STRING"}});
+  out += ",\"timestamp\":-1,\"dataset\":[[";
+  append_json_string(out,
+                     std::string("Build Information: QuestDB ") + (nine ? "9.2.3" : "8.0.3") +
+                         ", JDK 17.0.15, Commit Hash 0000000000000000000000000000000000000000");
+  out += "]],\"count\":1}";
   return {200, out};
 }
 
@@ -216,7 +281,7 @@ ExecReply add_columns(std::string_view query, const Statement& s, Table& table) 
 
 }  // namespace
 
-ExecReply run_exec(TableStore& store, std::string_view query) {
+ExecReply run_exec(TableStore& store, std::string_view query, ServerVersion version) {
   Statement statement;
   try {
     statement = parse_statement(query);
@@ -224,6 +289,8 @@ ExecReply run_exec(TableStore& store, std::string_view query) {
     return refusal(query, error.what(), error.position);
   }
   if (statement.kind == StatementKind::CreateTable) return create_table(store, query, statement);
+  if (statement.kind == StatementKind::WalTables) return wal_tables(query, store, version);
+  if (statement.kind == StatementKind::Build) return build(query, version);
   Table* table = find_table(store, statement.table.text);
   if (table == nullptr) {
     if (statement.kind == StatementKind::Drop && statement.if_exists) return {200, kDdlOk};
@@ -231,7 +298,7 @@ ExecReply run_exec(TableStore& store, std::string_view query) {
   }
   switch (statement.kind) {
     case StatementKind::ShowColumns:
-      return show_columns(query, *table);
+      return show_columns(query, *table, version);
     case StatementKind::AddColumns:
       return add_columns(query, statement, *table);
     case StatementKind::Truncate:
@@ -245,6 +312,8 @@ ExecReply run_exec(TableStore& store, std::string_view query) {
     case StatementKind::Count:
       return count_rows(query, *table);
     case StatementKind::CreateTable:
+    case StatementKind::WalTables:
+    case StatementKind::Build:
       break;
   }
   return refusal(query, "unsupported statement", 0);

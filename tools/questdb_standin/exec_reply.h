@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "questdb_standin/server_options.h"
 #include "questdb_standin/table_store.h"
 
 namespace ixc::standin {
@@ -16,7 +17,8 @@ struct ExecReply {
   std::string body;
 };
 
-/// The caller holds store.mutex.
-ExecReply run_exec(TableStore& store, std::string_view query);
+/// Answers as the given QuestDB release line where they differ (column listings, wal_tables(),
+/// build()). The caller holds store.mutex.
+ExecReply run_exec(TableStore& store, std::string_view query, ServerVersion version);
 
 }  // namespace ixc::standin

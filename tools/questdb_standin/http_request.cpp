@@ -45,6 +45,8 @@ const char* reason(int status) {
       return "Unauthorized";
     case 403:
       return "Forbidden";
+    case 301:
+      return "Moved Permanently";
     case 404:
       return "Not Found";
     case 413:

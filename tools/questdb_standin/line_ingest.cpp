@@ -138,6 +138,14 @@ void check_field(const Draft& draft, const Line& line, const Field& field, int c
   }
 }
 
+RowWriteError before_epoch(const Line& line, const Draft& draft, ServerVersion version) {
+  return RowWriteError(
+      line.number, draft.name,
+      version == ServerVersion::V8
+          ? "errno: -1, error: timestamp before 1970-01-01 is not allowed"
+          : "errno: -1, error: designated timestamp before 1970-01-01 is not allowed");
+}
+
 // Microseconds of the line timestamp in the request's precision; the request time without one.
 std::int64_t line_micros(const Line& line, std::int64_t nanos_per_unit, std::int64_t now_micros) {
   if (!line.timestamp) return now_micros;
@@ -149,7 +157,8 @@ std::int64_t line_micros(const Line& line, std::int64_t nanos_per_unit, std::int
   return nanos / 1000;
 }
 
-void check_line(Plan& plan, TableStore& store, const Line& line, std::int64_t nanos_per_unit) {
+void check_line(Plan& plan, TableStore& store, const Line& line, std::int64_t nanos_per_unit,
+                ServerVersion version) {
   Draft& draft = draft_for(plan, store, line);
   bool designated_given = false;
   for (size_t i = 0; i < line.fields.size(); ++i) {
@@ -172,16 +181,18 @@ void check_line(Plan& plan, TableStore& store, const Line& line, std::int64_t na
     check_field(draft, line, field, column);
     if (column == draft.designated) {
       designated_given = true;
-      if (field.integer < 0) {
-        throw TimestampBeforeEpoch(line.number, draft.name);
+      if (version == ServerVersion::V9 && field.kind == FieldKind::Integer) {
+        throw RowWriteError(line.number, draft.name,
+                            "error: java.lang.UnsupportedOperationException");
       }
+      if (field.integer < 0) throw before_epoch(line, draft, version);
     }
   }
   if (draft.created_here && draft.designated < 0 && draft.first_line == line.number) {
     draft.designated = add_draft_column(draft, "timestamp", ColumnType::Timestamp);
   }
   std::int64_t at = line_micros(line, nanos_per_unit, 0);
-  if (!designated_given && at < 0) throw TimestampBeforeEpoch(line.number, draft.name);
+  if (!designated_given && at < 0) throw before_epoch(line, draft, version);
 }
 
 void create_drafted(TableStore& store, Plan& plan) {
@@ -197,6 +208,7 @@ void create_drafted(TableStore& store, Plan& plan) {
     for (size_t i = draft.stored_columns; i < draft.columns.size(); ++i) {
       add_column(*draft.table, draft.columns[i]);
     }
+    ++draft.table->wal_txn;
     draft.set_on_line.assign(draft.columns.size(), 0);
   }
 }
@@ -245,9 +257,10 @@ void store_line(Plan& plan, TableStore& store, const Line& line, std::int64_t na
 }  // namespace
 
 void ingest_lines(TableStore& store, std::string_view body, std::int64_t nanos_per_unit,
-                  std::int64_t now_micros) {
+                  std::int64_t now_micros, ServerVersion version) {
   Plan plan;
-  parse_lines(body, [&](const Line& line) { check_line(plan, store, line, nanos_per_unit); });
+  parse_lines(body,
+              [&](const Line& line) { check_line(plan, store, line, nanos_per_unit, version); });
   create_drafted(store, plan);
   std::vector<std::int64_t> row;
   parse_lines(body, [&](const Line& line) {

@@ -9,7 +9,7 @@ namespace ixc::standin {
 
 const char kUsage[] =
     "usage: questdb-standin --address 127.x.y.z [--port N]... [--user U --password P]\n"
-    "                       [--exec-fault MODE] [--write-fault MODE]\n"
+    "                       [--exec-fault MODE] [--write-fault MODE] [--server-version 8|9]\n"
     "       MODE: hang | drop | garbage | badhttp | slow | reject\n";
 
 namespace {
@@ -60,6 +60,9 @@ ServerOptions parse_options(const std::vector<std::string>& arguments) {
       options.exec_fault = fault_from_name(value);
     } else if (flag == "--write-fault") {
       options.write_fault = fault_from_name(value);
+    } else if (flag == "--server-version") {
+      if (value != "8" && value != "9") throw UsageError("server version is 8 or 9: " + value);
+      options.version = value == "8" ? ServerVersion::V8 : ServerVersion::V9;
     } else {
       throw UsageError("unknown option: " + flag);
     }

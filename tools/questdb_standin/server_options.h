@@ -1,11 +1,12 @@
 #pragma once
 /// The stand-in's command line:
 ///   questdb-standin --address 127.x.y.z [--port N]... [--user U --password P]
-///                   [--exec-fault MODE] [--write-fault MODE]
+///                   [--exec-fault MODE] [--write-fault MODE] [--server-version 8|9]
 /// Every port serves both /exec and /write (port 0 takes a free one). Without --port it is 9000;
 /// without --user and --password the collector's fixed pair. MODE is one of hang, drop,
-/// garbage, badhttp, slow, reject. Only loopback addresses are accepted, so that no test ever
-/// opens a port beyond the machine.
+/// garbage, badhttp, slow, reject. --server-version picks whose answers it gives where QuestDB
+/// 8.0.3 and 9.2.3 differ (8 without it). Only loopback addresses are accepted, so that no test
+/// ever opens a port beyond the machine.
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -23,6 +24,10 @@ enum class Fault {
   Reject,   // 400 with a JSON error for every authorised request; nothing is stored
 };
 
+/// The QuestDB release line whose answers the stand-in gives where they differ: refusals of an
+/// integer into the designated column and their texts, column listings, 401 and unknown paths.
+enum class ServerVersion { V8, V9 };
+
 struct ServerOptions {
   std::string address;
   std::vector<int> ports;
@@ -30,6 +35,7 @@ struct ServerOptions {
   std::string password = "observarQZ";
   Fault exec_fault = Fault::None;
   Fault write_fault = Fault::None;
+  ServerVersion version = ServerVersion::V8;
 };
 
 struct UsageError : std::runtime_error {

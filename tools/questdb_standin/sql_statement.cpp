@@ -256,6 +256,12 @@ void statement_body(Parser& parser, Statement& statement) {
     }
     statement.table = parser.name();
   } else if (parser.accept("SELECT")) {
+    if (parser.accept("build")) {
+      statement.kind = StatementKind::Build;
+      parser.expect_punctuation('(');
+      parser.expect_punctuation(')');
+      return;
+    }
     if (parser.accept("count")) {
       statement.kind = StatementKind::Count;
       parser.expect_punctuation('(');
@@ -266,6 +272,11 @@ void statement_body(Parser& parser, Statement& statement) {
     }
     parser.expect("FROM");
     statement.table = parser.name();
+    if (statement.kind == StatementKind::SelectAll &&
+        same_name(statement.table.text, "wal_tables") && parser.accept_punctuation('(')) {
+      parser.expect_punctuation(')');
+      statement.kind = StatementKind::WalTables;
+    }
   } else if (parser.peek().kind == TokenKind::End) {
     throw SqlError("empty query", 0);
   } else {

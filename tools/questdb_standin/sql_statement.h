@@ -8,6 +8,7 @@
 ///   ALTER TABLE t ADD COLUMN c TYPE [...], ...
 ///   TRUNCATE TABLE t          DROP TABLE [IF EXISTS] t
 ///   SELECT * FROM t           SELECT count() FROM t
+///   SELECT * FROM wal_tables()                SELECT build()
 /// Only the grammar is checked here; whether tables and columns exist is the runner's business.
 /// Positions are byte offsets into the statement, as QuestDB reports them.
 #include <stdexcept>
@@ -19,7 +20,17 @@
 
 namespace ixc::standin {
 
-enum class StatementKind { ShowColumns, CreateTable, AddColumns, Truncate, Drop, SelectAll, Count };
+enum class StatementKind {
+  ShowColumns,
+  CreateTable,
+  AddColumns,
+  Truncate,
+  Drop,
+  SelectAll,
+  Count,
+  WalTables,
+  Build
+};
 
 struct NameAt {
   std::string text;

@@ -109,6 +109,7 @@ void truncate_table(Table& table) {
   table.rows_by_key = {};
   table.row_count = 0;
   table.arena->release();
+  ++table.wal_txn;
 }
 
 void blank_row(const Table& table, std::vector<std::int64_t>& row) {

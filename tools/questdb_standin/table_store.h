@@ -57,6 +57,9 @@ struct Table {
   int designated = -1;
   std::string partition_by = "NONE";
   bool wal = false;
+  // Write-ahead-log transactions: one per write request that touched the table and one per
+  // TRUNCATE. The stand-in applies each at once, so the writer is never behind the sequencer.
+  std::int64_t wal_txn = 0;
   std::size_t row_count = 0;
   std::unique_ptr<Arena> arena = std::make_unique<Arena>();
   TextIndex rows_by_key;  // encoded upsert keys -> row
