@@ -106,6 +106,7 @@ host_id=$(api host.create "{\"host\": \"$host_name\", \"groups\": [{\"groupid\":
 # not know yet. A fresh probe item tells when it has caught up: its configuration cache reads
 # everything committed before a sync, so once the probe takes a value, so do the older items.
 probes=0
+command -v zabbix_sender >/dev/null || fail "no zabbix_sender on PATH (scripts/setup installs it)"
 probe_accepted() {
   zabbix_sender -z 127.0.0.1 -p "$trapper_port" -s "$host_name" -k "ixc.sonda$probes" -o 1 2>&1 |
     grep -q 'processed: 1'
