@@ -118,7 +118,11 @@ try:
     time.sleep(1)  # the last images are decoded; let them paint
     driver.save_screenshot(screenshot)
 
-    title = driver.find_element(By.CSS_SELECTOR, "header h1").text
+    # 6.0 titles the page with the dashboard's name; 7.0 titles it "Host dashboards" and names
+    # the dashboard shown in its selected tab.
+    tabs = driver.find_elements(By.CSS_SELECTOR,
+                                ".host-dashboard-navigation-tabs .selected-tab span")
+    title = (tabs[0] if tabs else driver.find_element(By.CSS_SELECTOR, "header h1")).text
     if title != expected["title"]:
         faults.append(f"the page is titled '{title}', expected '{expected['title']}'")
     for w in widgets:
