@@ -17,7 +17,7 @@
 # IXC_BENCH_TEMPLATE names another template file to import (to weigh a variant of it).
 
 real_zabbix_settings=(${IXC_BENCH_ZABBIX_SETTINGS:-CacheSize=512M HistoryCacheSize=64M HistoryIndexCacheSize=32M ValueCacheSize=64M})
-real_template=${IXC_BENCH_TEMPLATE:-$root/deploy/zabbix/ixc_atraso_template.yaml}
+real_template=${IXC_BENCH_TEMPLATE:-}  # empty: the shipped one for the server's version
 real_host=bench-provedor
 cache_keys=("zabbix[rcache,buffer,used]" "zabbix[wcache,trend,used]" "zabbix[wcache,history,used]"
   "zabbix[wcache,index,used]" "zabbix[vcache,buffer,used]")
@@ -118,7 +118,7 @@ measure_real_zabbix() {
   ixc_root_sql -e "DROP DATABASE IF EXISTS zabbix; DROP USER IF EXISTS 'zabbix'@'%';"
   ixc_start_zabbix "$folder" "${real_zabbix_settings[@]}"
 
-  template_id=$(ixc_zbx_import_template "$real_template")
+  template_id=$(ixc_zbx_import_template "${real_template:-$(ixc_zbx_template_file)}")
   group_id=$(ixc_zbx_api hostgroup.create '{"name": "Provedores IXC"}' |
     python3 -c 'import json, sys; print(json.load(sys.stdin)["groupids"][0])')
   real_host_id=$(ixc_zbx_api host.create "{\"host\": \"$real_host\", \"groups\": [{\"groupid\": \"$group_id\"}],

@@ -1,11 +1,13 @@
-# A real Zabbix 6.0 server from Debian's packages for bench/run --zabbix-server, sourced after
-# servers.sh (bash), on the MariaDB that ixc_start_mariadb started:
+# A real Zabbix server from Debian's packages (6.0 on Debian 12, 7.0 on Debian 13) for
+# bench/run --zabbix-server and the tests, sourced after servers.sh (bash), on the MariaDB that
+# ixc_start_mariadb started:
 #
 #   ixc_start_zabbix FOLDER [SETTING=VALUE...]   zabbix_server on 127.0.0.1 with its own database,
 #                                                configuration and log in FOLDER, the settings
 #                                                added to its configuration; the frontend's API
 #                                                under `php -S`; sets IXC_ZBX_PORT, IXC_ZBX_LOG,
-#                                                IXC_ZBX_PID, IXC_ZBX_API
+#                                                IXC_ZBX_PID, IXC_ZBX_API, IXC_ZBX_VERSION (6.0, 7.0)
+#   ixc_zbx_template_file                        the shipped template for that version
 #   ixc_zbx_import_template FILE                 imports the template; prints its id
 #   ixc_stop_zabbix                              stops the API and the server, workers included
 #   ixc_zbx_api METHOD PARAMS_JSON               one API call; prints its result as JSON
@@ -130,34 +132,52 @@ CONF
     localedef -i "$locale" -f UTF-8 "$folder/locale/$locale.UTF-8" ||
       { ixc_fail "localedef could not build the $locale.UTF-8 locale for the frontend"; return 1; }
   done
+  # The PHP limits that Debian's zabbix-frontend-php sets for the web server (its apache.conf),
+  # so that the frontend runs as it does in an operator's installation. IXC_ZBX_PHP_MEMORY_LIMIT
+  # raises the memory for the benchmark's hundred thousand customers.
   LOCPATH=$folder/locale IXC_ZABBIX_FRONTEND_CONF=$folder/zabbix.conf.php php -d session.save_path="$folder" \
-    -d memory_limit=2G -S "127.0.0.1:$web_port" -t /usr/share/zabbix \
+    -d memory_limit="${IXC_ZBX_PHP_MEMORY_LIMIT:-128M}" -d post_max_size=16M -d upload_max_filesize=2M \
+    -d max_execution_time=300 -d max_input_time=300 -S "127.0.0.1:$web_port" -t /usr/share/zabbix \
     "$IXC_ROOT/tests/fixtures/deploy/zabbix_frontend_router.php" >"$folder/php.log" 2>&1 </dev/null &
   IXC_ZBX_WEB_PID=$!
   ixc_remember "$IXC_ZBX_WEB_PID"
   IXC_ZBX_API=http://127.0.0.1:$web_port/api_jsonrpc.php
   IXC_ZBX_AUTH=
+  IXC_ZBX_VERSION=
   for ((i = 0; i <= 600; i++)); do
-    curl -sS --max-time 10 -H 'Content-Type: application/json-rpc' \
+    IXC_ZBX_VERSION=$(curl -sS --max-time 10 -H 'Content-Type: application/json-rpc' \
       -d '{"jsonrpc":"2.0","method":"apiinfo.version","params":{},"id":1}' "$IXC_ZBX_API" 2>/dev/null |
-      grep -q '"result":"6\.0\.' && break
-    [ "$i" -lt 600 ] || { ixc_fail "the frontend API did not answer with a 6.0 version"; return 1; }
+      grep -oE '"result":"(6\.0|7\.0)\.' | grep -oE '[67]\.0' || true)
+    [ -z "$IXC_ZBX_VERSION" ] || break
+    [ "$i" -lt 600 ] || { ixc_fail "the frontend API did not answer with a 6.0 or 7.0 version"; return 1; }
     sleep 0.1
   done
   IXC_ZBX_AUTH=$(ixc_zbx_api user.login '{"username": "Admin", "password": "zabbix"}' |
     python3 -c 'import json, sys; print(json.load(sys.stdin))') || return 1
 }
 
+# 6.0 reads the 6.0 file; 7.0 its own, whose dashboard also lists the host's problems (6.0 allows
+# no such widget on a template dashboard).
+ixc_zbx_template_file() {
+  if [ "$IXC_ZBX_VERSION" = 6.0 ]; then
+    echo "$IXC_ROOT/deploy/zabbix/ixc_atraso_template.yaml"
+  else
+    echo "$IXC_ROOT/deploy/zabbix/ixc_atraso_template_$IXC_ZBX_VERSION.yaml"
+  fi
+}
+
 # Imports a template file (YAML), creating and updating all it holds; prints its template id.
+# 7.0 refuses 6.0's rule "groups" (Invalid parameter "/rules": unexpected parameter "groups".).
 ixc_zbx_import_template() {
   local params
   params=$(python3 -c '
 import json, sys
 both = {"createMissing": True, "updateExisting": True}
+groups = "groups" if sys.argv[2] == "6.0" else "template_groups"
 print(json.dumps({"format": "yaml", "source": open(sys.argv[1], encoding="utf-8").read(),
-                  "rules": {"groups": {"createMissing": True}, "templates": both, "items": both,
+                  "rules": {groups: {"createMissing": True}, "templates": both, "items": both,
                             "discoveryRules": both, "triggers": both, "graphs": both,
-                            "templateDashboards": both}}))' "$1")
+                            "templateDashboards": both}}))' "$1" "$IXC_ZBX_VERSION")
   [ "$(ixc_zbx_api configuration.import "$params")" = true ] ||
     { ixc_fail "importing $1 into Zabbix failed"; return 1; }
   ixc_zbx_api template.get '{"filter": {"host": ["IXC Atraso"]}, "output": ["templateid"]}' |
@@ -179,13 +199,19 @@ ixc_stop_zabbix() {
 
 ixc_zbx_api() {
   local request reply
+  local header=()
+  # 6.0 takes the session in the request's "auth"; 7.0 still does, with a deprecation warning in
+  # the frontend's log for every call, and wants it in an Authorization header.
+  if [ -n "${IXC_ZBX_AUTH:-}" ] && [ "$IXC_ZBX_VERSION" != 6.0 ]; then
+    header=(-H "Authorization: Bearer $IXC_ZBX_AUTH")
+  fi
   request=$(python3 -c '
 import json, sys
 call = {"jsonrpc": "2.0", "method": sys.argv[1], "params": json.loads(sys.argv[2]), "id": 1}
-if sys.argv[3]:
+if sys.argv[3] and sys.argv[4] == "6.0":
     call["auth"] = sys.argv[3]
-print(json.dumps(call))' "$1" "$2" "${IXC_ZBX_AUTH:-}")
-  reply=$(curl -sS --max-time 600 -H 'Content-Type: application/json-rpc' --data-binary @- \
+print(json.dumps(call))' "$1" "$2" "${IXC_ZBX_AUTH:-}" "${IXC_ZBX_VERSION:-}")
+  reply=$(curl -sS --max-time 600 -H 'Content-Type: application/json-rpc' "${header[@]}" --data-binary @- \
     "$IXC_ZBX_API" <<<"$request") || { ixc_fail "Zabbix API $1: no answer"; return 1; }
   python3 -c '
 import json, sys

@@ -8,7 +8,8 @@ include(GNUInstallDirs)
 set(IXC_PACKAGE_MAINTAINER "Kestrel <suporte@kestrel.example>"
     CACHE STRING "Maintainer field of the Debian package (name <e-mail>)")
 
-# The banner's version is the package's version, so that `ixc-atraso version` and dpkg agree.
+# The banner's version is the package's version (with the release after it, below), so that
+# `ixc-atraso version` and dpkg agree.
 file(STRINGS ${CMAKE_SOURCE_DIR}/src/app/console.h ixc_version_line
      REGEX "VERSION = \"[0-9.]+\"")
 if(NOT ixc_version_line MATCHES "\"([0-9.]+)\"")
@@ -20,6 +21,15 @@ list(APPEND ixc_version_parts 0 0)
 list(GET ixc_version_parts 0 CPACK_PACKAGE_VERSION_MAJOR)
 list(GET ixc_version_parts 1 CPACK_PACKAGE_VERSION_MINOR)
 list(GET ixc_version_parts 2 CPACK_PACKAGE_VERSION_PATCH)
+
+# A package is built for the Debian release it was built on: its dependencies are that release's
+# libraries (Debian 13's are the t64 ones). The version names the release, so that the packages
+# of one version for Debian 12 and 13 never share a file name: 1.2.3+deb12, 1.2.3+deb13.
+file(STRINGS /etc/os-release ixc_release_line REGEX "^VERSION_ID=")
+if(NOT ixc_release_line MATCHES "^VERSION_ID=\"?([0-9]+)")
+  message(FATAL_ERROR "packaging: no numeric VERSION_ID in /etc/os-release")
+endif()
+set(IXC_PACKAGE_VERSION "${IXC_VERSION}+deb${CMAKE_MATCH_1}")
 
 # Debian keeps manual pages compressed; -n leaves the name and time out, so that two builds of
 # the same page give the same package.
@@ -36,7 +46,9 @@ add_custom_target(ixc_manual_page ALL DEPENDS ${ixc_man_gz})
 
 set(ixc_doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/ixc-atraso)
 install(FILES ${ixc_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${CMAKE_SOURCE_DIR}/deploy/zabbix/ixc_atraso_template.yaml DESTINATION ${ixc_doc}/zabbix)
+install(FILES ${CMAKE_SOURCE_DIR}/deploy/zabbix/ixc_atraso_template.yaml
+              ${CMAKE_SOURCE_DIR}/deploy/zabbix/ixc_atraso_template_7.0.yaml
+        DESTINATION ${ixc_doc}/zabbix)
 install(FILES ${CMAKE_SOURCE_DIR}/deploy/debian/copyright DESTINATION ${ixc_doc})
 # Nothing enables the units or the cron line: they would run with the empty configuration.
 install(FILES
@@ -55,7 +67,7 @@ install(DIRECTORY DESTINATION /etc/ixc-atraso
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ixc-atraso)
-set(CPACK_PACKAGE_VERSION ${IXC_VERSION})
+set(CPACK_PACKAGE_VERSION ${IXC_PACKAGE_VERSION})
 set(CPACK_PACKAGE_VENDOR Kestrel)
 set(CPACK_PACKAGE_CONTACT ${IXC_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
@@ -63,8 +75,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "Lê do banco MySQL/MariaDB do ERP IXC os clientes com títulos vencidos em aberto, envia ao\n"
   "Zabbix os totais, a descoberta de clientes e os valores de cada cliente, e guarda as linhas\n"
-  "no QuestDB. Traz o template do Zabbix 6.0, um serviço e timer do systemd e uma linha do\n"
-  "cron, desligados até que /etc/ixc-atraso.conf seja preenchido.")
+  "no QuestDB. Traz os templates do Zabbix 6.0 e 7.0, um serviço e timer do systemd e uma linha\n"
+  "do cron, desligados até que /etc/ixc-atraso.conf seja preenchido.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -21,10 +21,11 @@ fail() {
   echo "FAIL: $*"
   exit 1
 }
-# check_table: the table holds 25 rows or more, each with a figure (a target may follow).
+# check_table: the table holds 25 rows or more, each with a figure (a target may follow). It
+# ends at the first empty line; the list of exchanges with QuestDB follows it.
 check_table() {
   local row figure
-  table=$(sed -n '/^customers with overdue receivables/,$p' <<<"$out")
+  table=$(sed -n '/^customers with overdue receivables/,/^$/{/^$/d;p}' <<<"$out")
   [ "$(wc -l <<<"$table")" -ge 25 ] || fail "the table is incomplete"
   while IFS= read -r row; do
     figure=$(cut -c45-56 <<<"$row" | tr -d ' ')

@@ -69,13 +69,17 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = ixc-atraso ] || fail "Package is '$(field Package)'"
 [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture is '$(field Architecture)'"
 banner_version=$("$build/bin/ixc-atraso" version | sed -n 2p | awk '{print $NF}')
-[ "$(field Version)" = "$banner_version" ] ||
-  fail "the package's Version '$(field Version)' is not the banner's '$banner_version'"
+release=$(. /etc/os-release && echo "$VERSION_ID")
+[ "$(field Version)" = "$banner_version+deb$release" ] ||
+  fail "the package's Version '$(field Version)' is not the banner's '$banner_version' for Debian $release"
+[ "$(basename "$deb")" = "ixc-atraso_${banner_version}+deb${release}_$(dpkg --print-architecture).deb" ] ||
+  fail "the package's file name does not name the release: $deb"
 depends=$(field Depends)
 names=$(sed 's/ ([^)]*)//g; s/ *| */\n/g; s/, /\n/g' <<<"$depends")
+# Debian 13 renamed the libraries whose ABI took a 64-bit time_t (libcurl4t64, libgnutls30t64);
 # passwd: postinst's groupadd and useradd.
 for library in libmariadb3 libcurl4 libgnutls30 libc6 libstdc++6 passwd; do
-  grep -qxF "$library" <<<"$names" || fail "Depends lacks $library: $depends"
+  grep -qxF -e "$library" -e "${library}t64" <<<"$names" || fail "Depends lacks $library: $depends"
 done
 [ -n "$(field Maintainer)" ] || fail "no Maintainer"
 conffiles=$(dpkg-deb -I "$deb" conffiles | sort)
@@ -91,6 +95,7 @@ changelog=/usr/share/doc/ixc-atraso/changelog.gz
 for entry in '-rwxr-xr-x /usr/bin/ixc-atraso' \
   '-rw-r--r-- /usr/share/man/man1/ixc-atraso.1.gz' \
   '-rw-r--r-- /usr/share/doc/ixc-atraso/zabbix/ixc_atraso_template.yaml' \
+  '-rw-r--r-- /usr/share/doc/ixc-atraso/zabbix/ixc_atraso_template_7.0.yaml' \
   '-rw-r--r-- /usr/share/doc/ixc-atraso/copyright' \
   "-rw-r--r-- $changelog" \
   '-rw-r--r-- /lib/systemd/system/ixc-atraso.service' \
@@ -373,6 +378,28 @@ EOF
   done
   ! dpkg-statoverride --list /etc/ixc-atraso >/dev/null || fail "dpkg -P left the override of /etc/ixc-atraso"
   getent passwd ixc-atraso >/dev/null || fail "dpkg -P removed the account ixc-atraso"
+fi
+# A package built on the other Debian release (IXC_OTHER_RELEASE_PACKAGE, handed over by the
+# fresh-root CI run): dpkg either refuses it for its dependencies, leaving nothing installed, or
+# installs a program that runs.
+other=${IXC_OTHER_RELEASE_PACKAGE:-}
+if [ "$can_install" = 1 ] && [ -n "$other" ]; then
+  installed=1
+  if dpkg -i "$other" >"$work/other.log" 2>&1; then
+    "/usr/bin/ixc-atraso" version >/dev/null || fail "$(basename "$other") installs but its program does not run"
+    echo "package_test: $(basename "$other") installs on Debian $release and runs"
+  else
+    grep -q 'dependency problems' "$work/other.log" || { cat "$work/other.log" >&2; fail "dpkg -i $other failed"; }
+    dpkg -P ixc-atraso >/dev/null 2>&1 || true
+    [ ! -e /usr/bin/ixc-atraso ] || fail "the refused $(basename "$other") left /usr/bin/ixc-atraso"
+    echo "package_test: $(basename "$other") is refused on Debian $release: $(grep -m1 'depends on' "$work/other.log" | sed 's/^ *//')"
+  fi
+  dpkg -P ixc-atraso >"$work/remove.log" 2>&1 || { cat "$work/remove.log" >&2; fail "dpkg -P of $(basename "$other") failed"; }
+  installed=0
+fi
+[ -z "${IXC_PACKAGE_KEEP_DIR:-}" ] || cp "$deb" "$IXC_PACKAGE_KEEP_DIR/"
+
+if [ "$can_install" = 1 ]; then
   echo "package_test: package built, installed, run by its service and its cron line, upgraded, removed and purged as expected"
 else
   echo "package_test: package built and its unpacked copy run as expected (not installed)"

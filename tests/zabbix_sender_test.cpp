@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -60,6 +61,21 @@ std::string send_error_text(Send send) {
   return "";
 }
 
+// zabbix_sender 7.0 (Debian 13) adds its own "clock" and "ns" to each request; 6.0's (Debian 12)
+// does not, nor does the collector, whose values the server stamps as they arrive. The sender's
+// frame without them, its header's length made to match.
+std::string without_sender_clock(std::string frame) {
+  const std::size_t at = frame.rfind(",\"clock\":");
+  if (at == std::string::npos || frame.back() != '}' ||
+      frame.find(",\"ns\":", at) == std::string::npos) {
+    return frame;
+  }
+  frame.erase(at, frame.size() - 1 - at);
+  const std::uint32_t length = static_cast<std::uint32_t>(frame.size() - 13);  // after the header
+  for (int i = 0; i < 4; ++i) frame[5 + i] = static_cast<char>((length >> (8 * i)) & 0xff);
+  return frame;
+}
+
 struct WireCase {
   const char* what;
   std::string host;
@@ -102,7 +118,9 @@ TEST(ZabbixSenderWire, WritesTheSameBytesAsZabbixSender) {
   auto records = trapper.records();
   ASSERT_EQ(records.size(), 2 * cases.size());
   for (std::size_t i = 0; i < cases.size(); ++i) {
-    EXPECT_EQ(printable(records[2 * i + 1].raw), printable(records[2 * i].raw)) << cases[i].what;
+    EXPECT_EQ(printable(records[2 * i + 1].raw),
+              printable(without_sender_clock(records[2 * i].raw)))
+        << cases[i].what;
   }
 }
 
@@ -334,7 +352,7 @@ TEST(ZabbixSenderPsk, ValuesArriveInsideTheSessionAsTheSameFrames) {
                         "ixc-lab", "-k", "valorAtraso[1017]", "-o", "189.9"});
     records = psk.records();
     ASSERT_EQ(records.size(), 5u);
-    EXPECT_EQ(printable(records[4].raw), printable(sent[0].raw));
+    EXPECT_EQ(printable(without_sender_clock(records[4].raw)), printable(sent[0].raw));
   }
 }
 

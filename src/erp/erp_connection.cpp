@@ -210,6 +210,12 @@ ErpConnection open_erp_connection(const ErpParameters& parameters) {
       throw ErpError("MariaDB " + connection.peer + ": fcntl() falhou: " + std::strerror(errno));
     }
   }
+  // From 11.2 MariaDB gives a utf8mb4 client its own default collation for the character set
+  // (11.8: utf8mb4_uca1400_ai_ci, by character_set_collations), whatever collation the handshake
+  // named; the statement's comparisons and grouping are meant for utf8mb4_general_ci.
+  if (mysql_get_server_version(handle) >= 110200) {
+    erp_query(connection, "SET NAMES utf8mb4 COLLATE utf8mb4_general_ci");
+  }
   return connection;
 }
 

@@ -6,8 +6,10 @@ its series drawn in the plot area (pixels of the series colours that the image's
     zabbix_dashboard_view.py FRONTEND_URL USER PASSWORD HOSTID SCREENSHOT EXPECTED_JSON
 
 EXPECTED_JSON: {"title": dashboard name, "values": {widget name: shown text},
-                "graphs": {widget name: number of graph images}} (the graph prototype's
-                images are counted under the prototype widget's name).
+                "graphs": {widget name: number of graph images},
+                "problems": {widget name: [text of each problem listed]}} (the graph
+                prototype's images are counted under the prototype widget's name; "problems"
+                is for Zabbix 7.0, whose template dashboards take a problems widget).
 Exits 1 with one line per fault. Uses Debian's chromium, chromedriver and python3-selenium; the
 browser's profile is made beside the screenshot.
 """
@@ -65,6 +67,7 @@ return [...document.querySelectorAll('.dashboard-grid-widget, .dashboard-grid-it
     messages: [...w.querySelectorAll('.msg-bad, .msg-warning, .nothing-to-show')]
       .filter(m => m.closest('.dashboard-grid-widget, .dashboard-grid-iterator') === w).map(text),
     value: text(w.querySelector('.item-value-content')),
+    rows: [...w.querySelectorAll('table.list-table tbody tr')].map(text).filter(t => t),
     images: w.classList.contains('dashboard-grid-widget')
       ? [...w.querySelectorAll('img')].map(plotPixels) : [],
   };
@@ -75,7 +78,7 @@ return [...document.querySelectorAll('.dashboard-grid-widget, .dashboard-grid-it
 def settled(widgets):
     """All expected widgets are there, none is loading, every image has arrived."""
     names = {w["name"] for w in widgets}
-    if not set(expected["values"]) | set(expected["graphs"]) <= names:
+    if not set(expected["values"]) | set(expected["graphs"]) | set(expected.get("problems", {})) <= names:
         return False
     children = sum(1 for w in widgets if w["iterator"])
     wanted_children = sum(n for name, n in expected["graphs"].items()
@@ -115,7 +118,11 @@ try:
     time.sleep(1)  # the last images are decoded; let them paint
     driver.save_screenshot(screenshot)
 
-    title = driver.find_element(By.CSS_SELECTOR, "header h1").text
+    # 6.0 titles the page with the dashboard's name; 7.0 titles it "Host dashboards" and names
+    # the dashboard shown in its selected tab.
+    tabs = driver.find_elements(By.CSS_SELECTOR,
+                                ".host-dashboard-navigation-tabs .selected-tab span")
+    title = (tabs[0] if tabs else driver.find_element(By.CSS_SELECTOR, "header h1")).text
     if title != expected["title"]:
         faults.append(f"the page is titled '{title}', expected '{expected['title']}'")
     for w in widgets:
@@ -131,6 +138,10 @@ try:
         images = sum(len(w["images"]) for w in widgets if name in (w["name"], w["iterator"]))
         if images != count:
             faults.append(f"{name} has {images} graph images, expected {count}")
+    for name, problems in expected.get("problems", {}).items():
+        rows = [row for w in widgets if w["name"] == name for row in w["rows"]]
+        if len(rows) != len(problems) or any(not any(p in row for row in rows) for p in problems):
+            faults.append(f"{name} lists {rows}, expected one row for each of {problems}")
 finally:
     driver.quit()
 

@@ -1,6 +1,11 @@
 // Build-time generator of the table behind ixc::is_printable: reads UnicodeData.txt and
 // writes a C++ source with the ranges of code points that Python's str.isprintable() rejects.
-// Usage: make_printable_table <UnicodeData.txt> <output.cpp>
+// Usage: make_printable_table <UnicodeData.txt> <DerivedAge.txt> <MAJOR.MINOR> <output.cpp>
+//
+// Code points assigned after Unicode MAJOR.MINOR (by DerivedAge.txt) stay unassigned, as they
+// are for a Python built on that version: the table, and so what the program escapes, is then
+// the same whichever Debian release's unicode-data it is built with (Debian 12 has 15.0, 13 has
+// a later one).
 
 #include <cstdio>
 #include <exception>
@@ -104,6 +109,56 @@ std::vector<bool> read_printable(const std::string& path) {
   return printable;
 }
 
+// Each code point's Unicode version as a number MAJOR * 100 + MINOR; 0 where none is listed.
+int parse_version(std::string_view text, const std::string& where) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  const auto dot = text.find('.');
+  if (dot == std::string_view::npos || dot == 0 || dot + 1 == text.size() || text.size() > 5) {
+    throw std::runtime_error(where + ": bad Unicode version \"" + std::string(text) + "\"");
+  }
+  int major = 0, minor = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (i == dot) continue;
+    if (text[i] < '0' || text[i] > '9') {
+      throw std::runtime_error(where + ": bad Unicode version \"" + std::string(text) + "\"");
+    }
+    int& part = i < dot ? major : minor;
+    part = part * 10 + (text[i] - '0');
+  }
+  return major * 100 + minor;
+}
+
+void drop_assigned_after(std::vector<bool>& printable, const std::string& path, int newest) {
+  std::ifstream in(path);
+  if (!in) throw std::runtime_error("cannot open Unicode age file " + path);
+  std::string line;
+  long line_number = 0;
+  long dropped = 0, listed = 0;
+  while (std::getline(in, line)) {
+    ++line_number;
+    const std::string_view data = std::string_view(line).substr(0, line.find('#'));
+    if (data.find_first_not_of(' ') == std::string_view::npos) continue;
+    const std::string where = path + ":" + std::to_string(line_number);
+    const auto fields = split_fields(data);
+    if (fields.size() != 2) throw std::runtime_error(where + ": expected 2 fields");
+    std::string_view codes = fields[0];
+    while (!codes.empty() && codes.back() == ' ') codes.remove_suffix(1);
+    const auto dots = codes.find("..");
+    const char32_t first = parse_code(codes.substr(0, dots), where);
+    const char32_t last =
+        dots == std::string_view::npos ? first : parse_code(codes.substr(dots + 2), where);
+    if (last < first) throw std::runtime_error(where + ": range backwards");
+    ++listed;
+    if (parse_version(fields[1], where) <= newest) continue;
+    for (char32_t c = first; c <= last; ++c) printable[c] = false;
+    dropped += last - first + 1;
+  }
+  if (listed < 1000) throw std::runtime_error(path + ": too few entries for DerivedAge.txt");
+  std::cerr << "make_printable_table: " << dropped << " code points assigned after Unicode "
+            << newest / 100 << "." << newest % 100 << " left unassigned\n";
+}
+
 void write_table(const std::vector<bool>& printable, const std::string& source,
                  const std::string& path) {
   std::ostringstream body;
@@ -136,15 +191,18 @@ void write_table(const std::vector<bool>& printable, const std::string& source,
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::cerr << "usage: make_printable_table <UnicodeData.txt> <output.cpp>\n";
+  if (argc != 5) {
+    std::cerr << "usage: make_printable_table <UnicodeData.txt> <DerivedAge.txt> <MAJOR.MINOR> "
+                 "<output.cpp>\n";
     return 2;
   }
   try {
-    write_table(read_printable(argv[1]), argv[1], argv[2]);
+    std::vector<bool> printable = read_printable(argv[1]);
+    drop_assigned_after(printable, argv[2], parse_version(argv[3], "the version argument"));
+    write_table(printable, std::string(argv[1]) + " up to Unicode " + argv[3], argv[4]);
   } catch (const std::exception& failure) {
     std::cerr << "make_printable_table: " << failure.what() << '\n';
-    std::remove(argv[2]);
+    std::remove(argv[4]);
     return 1;
   }
   return 0;
