@@ -268,7 +268,8 @@ TEST(Verificar, EachFaultIsNamedInItsLineWhileTheOtherServersAreStillChecked) {
     // No value but the six totals, and those only when the ERP gave the rows to compute them.
     for (const TrapperRecord& record : run.check_records) {
       for (const auto& item : record.request["data"]) {
-        EXPECT_NE(std::find(kTotalKeys.begin(), kTotalKeys.end(), item["key"]), kTotalKeys.end())
+        EXPECT_NE(std::find(kTotalKeys.begin(), kTotalKeys.end(), item["key"].get<std::string>()),
+                  kTotalKeys.end())
             << item;
       }
     }
