@@ -12,7 +12,10 @@
 #   connection each, the plainest sender there is, against the same server. Before each the
 #   server is let settle (its processes and MariaDB quiet) and the next configuration sync is
 #   waited out, so that both start as far from the following one; after each the values that
-#   landed in the per-customer items during it are counted.
+#   landed in the per-customer items during it are counted, and how long the server took to
+#   settle after it (what the per-customer triggers cost shows there and in the busiest history
+#   syncer);
+# - the frontend is weighed (bench/real_zabbix_frontend.sh).
 # IXC_BENCH_ZABBIX_SETTINGS (blank-separated KEY=VALUE) replaces the server settings below;
 # IXC_BENCH_TEMPLATE names another template file to import (to weigh a variant of it).
 
@@ -32,6 +35,14 @@ stored_between() {
       WHERE i.hostid = $real_host_id AND i.flags = 4 AND h.clock BETWEEN ${1%.*} AND ${2%.*})
     + (SELECT COUNT(*) FROM history_uint h JOIN items i ON i.itemid = h.itemid
       WHERE i.hostid = $real_host_id AND i.flags = 4 AND h.clock BETWEEN ${1%.*} AND ${2%.*})"
+}
+
+# The most a process type was busy (%, the server's own one-minute figure sampled every 5 s)
+# from $2 to $3 (epoch seconds), the minute after included.
+busy_max_between() {
+  ixc_zbx_sql "SELECT COALESCE(ROUND(MAX(h.value)), '-') FROM history h JOIN items i ON i.itemid = h.itemid
+    WHERE i.hostid = $real_host_id AND i.key_ = 'zabbix[process,$1,avg,busy]'
+      AND h.clock BETWEEN ${2%.*} AND ${3%.*} + 60"
 }
 
 discovered_items() {
@@ -88,13 +99,15 @@ real_collector_run() {
     exit 1
   fi
   ixc_zbx_quiet
-  awk -F= -v m="$m" -v stored="$(stored_between "$started" "$ended")" '
+  local settle
+  settle=$(awk -v a="$(now)" -v b="$ended" 'BEGIN { printf "%.1f", a - b }')
+  awk -F= -v m="$m" -v stored="$(stored_between "$started" "$ended")" -v settle="$settle" '
     { t[$1] = $2 }
     END {
       zabbix = (t["questdb_first"] - t["zabbix_first"]) / 1e9
       document = (t["document_answered"] - t["document_sent"]) / 1e9
-      printf "%s zabbix_s=%.4f document_s=%.4f values=%d stored=%d\n", m, zabbix, document,
-        t["zabbix_connects"], stored
+      printf "%s zabbix_s=%.4f document_s=%.4f values=%d stored=%d settle_s=%s started=%s ended=%s\n",
+        m, zabbix, document, t["zabbix_connects"], stored, settle, started, ended
     }' "$phases" >>"$out"
 }
 
@@ -174,6 +187,13 @@ measure_real_zabbix() {
   }
   found=$(cat "$work/found")
   result[items_exist,$size]=$(awk -v a="$found" -v b="$started" 'BEGIN { printf "%.1f", a - b }')
+  # What the new per-customer triggers cost the server before the values come: from run 1's end
+  # until its processes and MariaDB are quiet.
+  local run1_ended
+  run1_ended=$(now)
+  ixc_zbx_quiet 600
+  result[settle_first,$size]=$(awk -v a="$(now)" -v b="$run1_ended" 'BEGIN { printf "%.1f", a - b }')
+  result[syncer_discovery,$size]=$(busy_max_between "history syncer" "$started" "$(now)")
   wait_for_configuration
 
   # Run 2 is the first whose values have items to land in; for the server it is dearer than
@@ -203,6 +223,19 @@ measure_real_zabbix() {
   result[replay_s,$size]=$(median_of "$work/replay.m" wall_s)
   result[real_wall_s,$size]=$(median_of "$work/real.m" wall_s)
   result[real_rss,$size]=$(median_of "$work/real.m" maxrss_kb)
+  result[settle_second,$size]=$(median_of "$work/second.m" settle_s)
+  result[settle_later,$size]=$(median_of "$work/real.m" settle_s)
+  result[syncer_second,$size]=$(busy_max_between "history syncer" \
+    "$(median_of "$work/second.m" started)" "$(median_of "$work/second.m" ended)")
+  result[syncer_later,$size]=$(busy_max_between "history syncer" \
+    "$(sed -n 's/.* started=\([0-9.]*\).*/\1/p' "$work/real.m" | head -1)" \
+    "$(sed -n 's/.* ended=\([0-9.]*\).*/\1/p' "$work/real.m" | tail -1)")
+  result[timer_later,$size]=$(busy_max_between timer \
+    "$(sed -n 's/.* started=\([0-9.]*\).*/\1/p' "$work/real.m" | head -1)" \
+    "$(sed -n 's/.* ended=\([0-9.]*\).*/\1/p' "$work/real.m" | tail -1)")
+  # Customers over the default limit get a problem each, opened by run 2's values.
+  result[problems,$size]=$(ixc_zbx_sql "SELECT COUNT(*) FROM problem WHERE source = 0 AND object = 0
+    AND r_eventid IS NULL AND name LIKE 'IXC: % (cliente %) deve mais de R$ %'")
   result[stored_min,$size]=$(
     { sed -n 's/.*stored=\([0-9]*\).*/\1/p' "$work/real.m" "$work/replay.m"; } | sort -n | head -1)
 
@@ -231,6 +264,7 @@ measure_real_zabbix() {
       ((SELECT COUNT(*) FROM history) + (SELECT COUNT(*) FROM history_uint)))
     FROM information_schema.tables WHERE table_schema = 'zabbix'
       AND table_name IN ('history', 'history_uint')")
+  measure_frontend "$size"
   result[alive,$size]=$(zabbix_server_alive && echo yes || echo NO)
   result[complaints,$size]=$(grep -c -e 'please increase' -e 'out of memory' "$IXC_ZBX_LOG" || true)
   server_complaints
@@ -268,6 +302,14 @@ print_real_zabbix_table() {
   line "busiest timer process (%)" "" value_of busy_timer
   line "busiest history syncer (%)" "" value_of busy_history_syncer
   line "busiest LLD worker (%)" "" value_of busy_lld_worker
+  line "per-customer triggers: open problems" "" value_of problems
+  line "  settling after run 1 (discovery) (s)" "" value_of settle_first
+  line "    busiest history syncer, run 1 on (%)" "" value_of syncer_discovery
+  line "  settling after run 2 (first values) (s)" "" value_of settle_second
+  line "    busiest history syncer in run 2 (%)" "" value_of syncer_second
+  line "  settling after a later run (s)" "" value_of settle_later
+  line "    busiest history syncer, later runs (%)" "" value_of syncer_later
+  line "    busiest timer, later runs (%)" "" value_of timer_later
   line "database bytes per stored value" "" value_of value_bytes
   line "collector peak memory (MB)" "" megabytes real_rss
   line "server still running" "yes" value_of alive

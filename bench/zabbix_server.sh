@@ -7,6 +7,8 @@
 #                                                added to its configuration; the frontend's API
 #                                                under `php -S`; sets IXC_ZBX_PORT, IXC_ZBX_LOG,
 #                                                IXC_ZBX_PID, IXC_ZBX_API, IXC_ZBX_VERSION (6.0, 7.0)
+#   ixc_zbx_frontend FOLDER LIMIT LOG            one more frontend on that server, with another
+#                                                PHP memory_limit
 #   ixc_zbx_template_file                        the shipped template for that version
 #   ixc_zbx_import_template FILE                 imports the template; prints its id
 #   ixc_stop_zabbix                              stops the API and the server, workers included
@@ -108,7 +110,6 @@ CONF
   done
 
   local web_port
-  web_port=$(ixc_free_port)
   cat >"$folder/zabbix.conf.php" <<CONF
 <?php
 \$DB['TYPE'] = 'MYSQL';
@@ -132,15 +133,9 @@ CONF
     localedef -i "$locale" -f UTF-8 "$folder/locale/$locale.UTF-8" ||
       { ixc_fail "localedef could not build the $locale.UTF-8 locale for the frontend"; return 1; }
   done
-  # The PHP limits that Debian's zabbix-frontend-php sets for the web server (its apache.conf),
-  # so that the frontend runs as it does in an operator's installation. IXC_ZBX_PHP_MEMORY_LIMIT
-  # raises the memory for the benchmark's hundred thousand customers.
-  LOCPATH=$folder/locale IXC_ZABBIX_FRONTEND_CONF=$folder/zabbix.conf.php php -d session.save_path="$folder" \
-    -d memory_limit="${IXC_ZBX_PHP_MEMORY_LIMIT:-128M}" -d post_max_size=16M -d upload_max_filesize=2M \
-    -d max_execution_time=300 -d max_input_time=300 -S "127.0.0.1:$web_port" -t /usr/share/zabbix \
-    "$IXC_ROOT/tests/fixtures/deploy/zabbix_frontend_router.php" >"$folder/php.log" 2>&1 </dev/null &
-  IXC_ZBX_WEB_PID=$!
-  ixc_remember "$IXC_ZBX_WEB_PID"
+  ixc_zbx_frontend "$folder" 128M "$folder/php.log" || return 1
+  IXC_ZBX_WEB_PID=$IXC_ZBX_FRONTEND_PID
+  web_port=${IXC_ZBX_FRONTEND_URL##*:}
   IXC_ZBX_API=http://127.0.0.1:$web_port/api_jsonrpc.php
   IXC_ZBX_AUTH=
   IXC_ZBX_VERSION=
@@ -154,6 +149,29 @@ CONF
   done
   IXC_ZBX_AUTH=$(ixc_zbx_api user.login '{"username": "Admin", "password": "zabbix"}' |
     python3 -c 'import json, sys; print(json.load(sys.stdin))') || return 1
+}
+
+# The PHP settings an operator's frontend runs with. Debian's zabbix-frontend-php sets its own in
+# an Apache block for mod_php5.c and mod_php7.c (Debian 12) or mod_php8.2.c (Debian 13), a
+# module name PHP 8 no longer has (it is mod_php.c since 8.0): so the values that hold are those
+# of the distribution's php.ini, the same for Apache and PHP-FPM. `php -S` reads the CLI's
+# php.ini instead (no memory limit), hence the explicit values.
+IXC_ZBX_PHP_SETTINGS=(-d max_execution_time=30 -d max_input_time=60 -d post_max_size=8M
+  -d upload_max_filesize=2M)
+
+# ixc_zbx_frontend FOLDER MEMORY_LIMIT LOG: the frontend of the server that ixc_start_zabbix
+# started in FOLDER, under `php -S` on a free loopback port, with those settings and the given
+# memory_limit (128M is the stock one); sets IXC_ZBX_FRONTEND_PID and IXC_ZBX_FRONTEND_URL (no
+# trailing slash). A second one on the same server weighs what a larger limit changes.
+ixc_zbx_frontend() {
+  local folder=$1 limit=$2 log=$3 port
+  port=$(ixc_free_port)
+  LOCPATH=$folder/locale IXC_ZABBIX_FRONTEND_CONF=$folder/zabbix.conf.php php -d session.save_path="$folder" \
+    -d memory_limit="$limit" "${IXC_ZBX_PHP_SETTINGS[@]}" -S "127.0.0.1:$port" -t /usr/share/zabbix \
+    "$IXC_ROOT/tests/fixtures/deploy/zabbix_frontend_router.php" >"$log" 2>&1 </dev/null &
+  IXC_ZBX_FRONTEND_PID=$!
+  ixc_remember "$IXC_ZBX_FRONTEND_PID"
+  IXC_ZBX_FRONTEND_URL=http://127.0.0.1:$port
 }
 
 # 6.0 reads the 6.0 file; 7.0 its own, whose dashboard also lists the host's problems (6.0 allows

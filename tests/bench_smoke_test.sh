@@ -1,7 +1,7 @@
 # bench/run on this build at tiny sizes, one run each: against the stand-ins, every row of the
 # table gets a number and the phase clock counts every value sent; against a real Zabbix server
 # that syncs its configuration every second (--zabbix-server), every row gets a figure, every
-# second-run value is stored and the server survives. Nothing is left running or on disk.
+# second-run value is stored, the server survives and the frontend draws everything. Nothing is left running or on disk.
 set -euo pipefail
 
 ports_free() {
@@ -51,5 +51,11 @@ out=$(IXC_BENCH_BUILD_DIR=$IXC_BUILD_DIR IXC_BENCH_ZABBIX_SETTINGS=CacheUpdateFr
 check_table
 grep -Eq "^second-run values stored \(%\) +100\.0( |$)" <<<"$table" || fail "second-run values were lost"
 grep -Eq "^server still running +yes( |$)" <<<"$table" || fail "the Zabbix server died"
+# The frontend's table: at this size everything draws at the stock memory_limit.
+grep -Eq "^dashboard, first page: all widgets drawn \(s\) +[0-9.]+ " <<<"$out" || fail "the dashboard did not draw"
+grep -Eq "^  smallest memory_limit that draws it +128M in [0-9.]+ s" <<<"$out" ||
+  fail "the per-customer page did not draw at 128M"
+grep -Eq "^  smallest memory_limit that opens it +128M in [0-9.]+ s" <<<"$out" ||
+  fail "Latest data did not open at 128M"
 check_cleaned_up
 echo "ok"
