@@ -100,8 +100,10 @@ real_collector_run() {
   fi
   ixc_zbx_quiet
   local settle
-  settle=$(awk -v a="$(now)" -v b="$ended" 'BEGIN { printf "%.1f", a - b }')
-  awk -F= -v m="$m" -v stored="$(stored_between "$started" "$ended")" -v settle="$settle" '
+  # Until the quiet stretch began: its own 3 s left out.
+  settle=$(awk -v a="$(now)" -v b="$ended" 'BEGIN { printf "%.1f", a - b - 3 }')
+  awk -F= -v m="$m" -v stored="$(stored_between "$started" "$ended")" -v settle="$settle" \
+    -v started="$started" -v ended="$ended" '
     { t[$1] = $2 }
     END {
       zabbix = (t["questdb_first"] - t["zabbix_first"]) / 1e9
@@ -192,7 +194,7 @@ measure_real_zabbix() {
   local run1_ended
   run1_ended=$(now)
   ixc_zbx_quiet 600
-  result[settle_first,$size]=$(awk -v a="$(now)" -v b="$run1_ended" 'BEGIN { printf "%.1f", a - b }')
+  result[settle_first,$size]=$(awk -v a="$(now)" -v b="$run1_ended" 'BEGIN { printf "%.1f", a - b - 3 }')
   result[syncer_discovery,$size]=$(busy_max_between "history syncer" "$started" "$(now)")
   wait_for_configuration
 

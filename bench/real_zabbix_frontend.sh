@@ -51,7 +51,7 @@ frontend_page() {
   status=$(curl -sS -b "$jar" -o "$work/page.html" -w '%{http_code} %{time_total}' --max-time 120 \
     "$url/$path" 2>/dev/null) || status="timeout"
   if [ "${status%% *}" = 200 ] && grep -qF "$text" "$work/page.html"; then
-    awk -v t="${status#* }" 'BEGIN { printf "%.1f", t }'
+    awk -v t="${status#* }" 'BEGIN { printf "%.2f", t }'
   else
     echo "HTTP ${status%% *}"
   fi
@@ -84,19 +84,20 @@ measure_frontend() {
   customer=$(ixc_zbx_sql "SELECT SUBSTRING_INDEX(SUBSTRING_INDEX(key_, '[', -1), ']', 1) FROM items
     WHERE hostid = $real_host_id AND flags = 4 AND key_ LIKE 'valorAtraso[%' ORDER BY itemid LIMIT 1")
   item=$(ixc_zbx_sql "SELECT itemid FROM items WHERE hostid = $real_host_id AND key_ = 'valorAtraso[$customer]'")
+  # Sorted by name, its first page opens with the totals ("Clientes ativos em atraso").
   latest="zabbix.php?action=latest.view&hostids%5B%5D=$real_host_id&filter_set=1"
   echo "== the frontend at $size customers" >&2
 
   result[dash_first,$size]=$(frontend_dashboard "$stock" "" 120 "$folder/php.log")
   result[dash_customers,$size]=$(frontend_dashboard "$stock" "$customers_page" 60 "$folder/php.log")
-  result[latest_stock,$size]=$(frontend_page "$stock" "$latest" 'Valor em atraso de clientes ativos')
+  result[latest_stock,$size]=$(frontend_page "$stock" "$latest" 'Clientes ativos em atraso')
   result[latest_one,$size]=$(frontend_page "$stock" "$latest&name=cliente+$customer%29" "(cliente $customer)")
   result[item_graph,$size]=$(frontend_page "$stock" \
     "history.php?action=showgraph&itemids%5B%5D=$item" "(cliente $customer)")
   result[dash_customers_limit,$size]=$(frontend_smallest_limit frontend_dashboard_at "$customers_page")
-  result[latest_limit,$size]=$(frontend_smallest_limit frontend_page_at "$latest" 'Valor em atraso de clientes ativos')
+  result[latest_limit,$size]=$(frontend_smallest_limit frontend_page_at "$latest" 'Clientes ativos em atraso')
   result[memory_error,$size]=$(grep -ohE 'Allowed memory size of [0-9]+ bytes exhausted' \
-    "$folder/php.log" "$work"/php-*.log | head -n 1)
+    "$folder/php.log" "$work"/php-*.log | head -n 1 || true)
   rm -f "$work"/php-*.log
 }
 
