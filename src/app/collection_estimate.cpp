@@ -12,9 +12,13 @@ using Seconds = std::chrono::duration<double>;
 constexpr Seconds kOtherPerCustomer{20e-6};
 
 std::string thousands(std::size_t number) {
-  std::string digits = std::to_string(number);
-  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(at, " ");
-  return digits;
+  const std::string digits = std::to_string(number);
+  std::string grouped;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) grouped += ' ';
+    grouped += digits[i];
+  }
+  return grouped;
 }
 
 }  // namespace
