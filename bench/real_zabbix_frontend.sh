@@ -96,7 +96,7 @@ measure_frontend() {
     "history.php?action=showgraph&itemids%5B%5D=$item" "(cliente $customer)")
   result[dash_customers_limit,$size]=$(frontend_smallest_limit frontend_dashboard_at "$customers_page")
   result[latest_limit,$size]=$(frontend_smallest_limit frontend_page_at "$latest" 'Clientes ativos em atraso')
-  result[memory_error,$size]=$(grep -ohE 'Allowed memory size of [0-9]+ bytes exhausted' \
+  result[memory_error,$size]=$(grep -ohE 'Allowed memory size of [0-9]+ bytes exhausted( \(tried to allocate [0-9]+ bytes\))?' \
     "$folder/php.log" "$work"/php-*.log | head -n 1 || true)
   rm -f "$work"/php-*.log
 }
