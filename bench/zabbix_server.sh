@@ -151,12 +151,13 @@ CONF
     python3 -c 'import json, sys; print(json.load(sys.stdin))') || return 1
 }
 
-# The PHP settings an operator's frontend runs with. Debian's zabbix-frontend-php sets its own in
-# an Apache block for mod_php5.c and mod_php7.c (Debian 12) or mod_php8.2.c (Debian 13), a
-# module name PHP 8 no longer has (it is mod_php.c since 8.0): so the values that hold are those
-# of the distribution's php.ini, the same for Apache and PHP-FPM. `php -S` reads the CLI's
-# php.ini instead (no memory limit), hence the explicit values.
-IXC_ZBX_PHP_SETTINGS=(-d max_execution_time=30 -d max_input_time=60 -d post_max_size=8M
+# The PHP settings an operator's frontend runs with. Debian's zabbix-frontend-php sets them in an
+# Apache block for mod_php5.c and mod_php7.c (Debian 12) or mod_php8.2.c (Debian 13), names that
+# PHP 8's module (mod_php.c) does not answer to: so memory_limit is php.ini's 128M, and the
+# frontend's own setup refuses to go on until the operator raises the others to what it requires
+# (and what that block meant): max_execution_time and max_input_time 300, post_max_size 16M.
+# `php -S` reads the CLI's php.ini instead (no memory limit), hence the explicit values.
+IXC_ZBX_PHP_SETTINGS=(-d max_execution_time=300 -d max_input_time=300 -d post_max_size=16M
   -d upload_max_filesize=2M)
 
 # ixc_zbx_frontend FOLDER MEMORY_LIMIT LOG: the frontend of the server that ixc_start_zabbix
