@@ -8,7 +8,7 @@
 #   128M, 256M, 512M, 1G, 2G at which they are (each limit in a frontend of its own on the same
 #   server), with the time at that limit;
 # - what an operator uses for one customer instead, at 128M: Latest data filtered by the
-#   customer's id, and that customer's item graph;
+#   customer's id, and that customer's item graph; and the host's Problems page;
 # - the text PHP writes when the memory limit is hit.
 
 frontend_limits=(128M 256M 512M 1G 2G)
@@ -92,6 +92,8 @@ measure_frontend() {
   result[dash_customers,$size]=$(frontend_dashboard "$stock" "$customers_page" 60 "$folder/php.log")
   result[latest_stock,$size]=$(frontend_page "$stock" "$latest" 'Clientes ativos em atraso')
   result[latest_one,$size]=$(frontend_page "$stock" "$latest&name=cliente+$customer%29" "(cliente $customer)")
+  result[problems_page,$size]=$(frontend_page "$stock" \
+    "zabbix.php?action=problem.view&filter_set=1&hostids%5B%5D=$real_host_id" "$real_host")
   result[item_graph,$size]=$(frontend_page "$stock" \
     "history.php?action=showgraph&itemids%5B%5D=$item" "(cliente $customer)")
   result[dash_customers_limit,$size]=$(frontend_smallest_limit frontend_dashboard_at "$customers_page")
@@ -116,6 +118,7 @@ print_frontend_table() {
   line "  smallest memory_limit that opens it" "" value_of latest_limit
   line "Latest data, one customer's id (s)" "" value_of latest_one
   line "one customer's item graph (s)" "" value_of item_graph
+  line "Problems, filtered by the host (s)" "" value_of problems_page
   local size
   for size in "${sizes[@]}"; do
     [ -z "${result[memory_error,$size]:-}" ] ||
