@@ -4,9 +4,10 @@
 # from the shipped template and monitored by the proxy, the collector pointed at the proxy. Every
 # value must reach the server's history: the six totals from the first run, the discovery (the
 # server makes the items from the first run's document), and from the second run on every
-# per-customer value, each with the ERP's exact figure. A second host, also monitored by the
-# proxy, accepts PSK only: the collector's runs with the key land, a run in clear text lands
-# nothing. The check job, pointed at the proxy, says OK for the linked host.
+# per-customer value, each with the ERP's exact figure; the server itself refuses values for
+# the host. A second host, also monitored by the proxy, accepts PSK only: the collector's runs
+# with the key land, a run in clear text lands nothing. The check job, pointed at the proxy,
+# says OK for the linked host.
 #
 # Everything runs on 127.0.0.1 from a mktemp -d folder, on free ports: one MariaDB for the
 # Zabbix database and the ERP (tests/fixtures/collection/customers.sql, the six customers of
@@ -112,6 +113,9 @@ wait_for_proxy() {  # wait_for_proxy HOST_ID HOST WHAT [zabbix_sender options]
   wait_until "$patience" "the proxy did not take $what into its configuration" probe_taken "$@"
 }
 wait_for_proxy "$host_id" "$host_name" "the new host"
+# The server itself takes nothing for a host monitored by a proxy.
+answer=$(zabbix_sender -z 127.0.0.1 -p "$IXC_ZBX_PORT" -s "$host_name" -k "ixc.sonda$probes" -o 1 2>&1 || true)
+grep -q 'processed: 0; failed: 1' <<<"$answer" || fail "the server took a value for the host monitored by the proxy: $answer"
 
 "$bin/questdb-standin" --address "$questdb_address" --port 9000 >"$work/questdb.log" 2>&1 &
 ixc_remember $!
