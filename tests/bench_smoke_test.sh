@@ -1,7 +1,8 @@
 # bench/run on this build at tiny sizes, one run each: against the stand-ins, every row of the
 # table gets a number and the phase clock counts every value sent; against a real Zabbix server
 # that syncs its configuration every second (--zabbix-server), every row gets a figure, every
-# second-run value is stored, the server survives and the frontend draws everything. Nothing is left running or on disk.
+# second-run value is stored, the server survives and the frontend draws everything; through a
+# Zabbix proxy (--proxy), every run's values are stored. Nothing is left running or on disk.
 set -euo pipefail
 
 ports_free() {
@@ -57,5 +58,16 @@ grep -Eq "^  smallest memory_limit that draws it +128M in [0-9.]+ s" <<<"$out" |
   fail "the per-customer page did not draw at 128M"
 grep -Eq "^  smallest memory_limit that opens it +128M in [0-9.]+ s" <<<"$out" ||
   fail "Latest data did not open at 128M"
+check_cleaned_up
+
+# Through a proxy: every run's values, sent to the server and then to the proxy, reach the
+# server's history, and both servers survive.
+out=$(IXC_BENCH_BUILD_DIR=$IXC_BUILD_DIR IXC_BENCH_ZABBIX_SETTINGS=CacheUpdateFrequency=1 \
+  "$IXC_SOURCE_DIR/bench/run" --zabbix-server --proxy --runs 1 40 2>&1) ||
+  fail "bench/run --zabbix-server --proxy failed"
+table=$(sed -n '/^customers with overdue receivables/,/^$/{/^$/d;p}' <<<"$out")
+grep -Eq "^  delay until all in the server's history +[0-9.]+( |$)" <<<"$table" || fail "no delay for a run"
+grep -Eq "^fewest values stored by a run \(of 2N \+ 6\) +86( |$)" <<<"$table" || fail "values were lost"
+grep -Eq "^server and proxy still running +yes( |$)" <<<"$table" || fail "the server or the proxy died"
 check_cleaned_up
 echo "ok"
