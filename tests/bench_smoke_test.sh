@@ -22,11 +22,13 @@ fail() {
   echo "FAIL: $*"
   exit 1
 }
-# check_table: the table holds 25 rows or more, each with a figure (a target may follow). It
-# ends at the first empty line; the list of exchanges with QuestDB follows it.
+# The first table of the output: from its header to the first empty line (the frontend's table
+# or the exchanges with QuestDB follow).
+first_table() { awk '/^customers with overdue receivables/ { on = 1 } on && /^$/ { exit } on' <<<"$out"; }
+# check_table: that table holds 25 rows or more, each with a figure (a target may follow).
 check_table() {
   local row figure
-  table=$(sed -n '/^customers with overdue receivables/,/^$/{/^$/d;p}' <<<"$out")
+  table=$(first_table)
   [ "$(wc -l <<<"$table")" -ge 25 ] || fail "the table is incomplete"
   while IFS= read -r row; do
     figure=$(cut -c45-56 <<<"$row" | tr -d ' ')
@@ -65,7 +67,7 @@ check_cleaned_up
 out=$(IXC_BENCH_BUILD_DIR=$IXC_BUILD_DIR IXC_BENCH_ZABBIX_SETTINGS=CacheUpdateFrequency=1 \
   "$IXC_SOURCE_DIR/bench/run" --zabbix-server --proxy --runs 1 40 2>&1) ||
   fail "bench/run --zabbix-server --proxy failed"
-table=$(sed -n '/^customers with overdue receivables/,/^$/{/^$/d;p}' <<<"$out")
+table=$(first_table)
 grep -Eq "^  delay until all in the server's history +[0-9.]+( |$)" <<<"$table" || fail "no delay for a run"
 grep -Eq "^fewest values stored by a run \(of 2N \+ 6\) +86( |$)" <<<"$table" || fail "values were lost"
 grep -Eq "^server and proxy still running +yes( |$)" <<<"$table" || fail "the server or the proxy died"

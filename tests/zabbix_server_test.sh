@@ -275,6 +275,9 @@ view_dashboard() {  # view_dashboard SCREENSHOT EXPECTED_JSON
   /usr/bin/python3 "$tests_dir/support/zabbix_dashboard_view.py" "${IXC_ZBX_API%/api_jsonrpc.php}" \
     Admin zabbix "$host_id" "$@"
 }
+# No slideshow: it would carry a large provider's screen on to the per-customer page.
+[ "$(api templatedashboard.get "{\"templateids\": [\"$template_id\"], \"output\": [\"auto_start\"]}" |
+  py 'r[0]["auto_start"]')" = 0 ] || fail "the dashboard starts a slideshow through its pages"
 view_dashboard "$work/dashboard.png" "$dashboard_expected" || fail "the host's dashboard"
 view_dashboard "$work/dashboard-customers.png" '{"title": "IXC: inadimplência",
   "page": "Por cliente (provedores pequenos)", "graphs": {"Valor em atraso por cliente": 6}}' ||
