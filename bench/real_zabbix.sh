@@ -38,8 +38,17 @@ stored_between() {
 }
 
 # The most a process type was busy (%, the server's own one-minute figure sampled every 5 s)
-# from $2 to $3 (epoch seconds), the minute after included.
+# from $2 to $3 (epoch seconds), the minute after included. A window of a fraction of a second
+# (a small size, a server just started) may hold no sample yet, so it waits up to 30 s for the
+# first one taken after the window's end.
 busy_max_between() {
+  local waited=0
+  until [ "$waited" -ge 30 ] || [ "$(ixc_zbx_sql "SELECT COUNT(*) FROM history h
+      JOIN items i ON i.itemid = h.itemid WHERE i.hostid = $real_host_id
+      AND i.key_ = 'zabbix[process,$1,avg,busy]' AND h.clock >= ${3%.*}")" -gt 0 ]; do
+    sleep 1
+    waited=$((waited + 1))
+  done
   ixc_zbx_sql "SELECT COALESCE(ROUND(MAX(h.value)), '-') FROM history h JOIN items i ON i.itemid = h.itemid
     WHERE i.hostid = $real_host_id AND i.key_ = 'zabbix[process,$1,avg,busy]'
       AND h.clock BETWEEN ${2%.*} AND ${3%.*} + 60"
