@@ -250,6 +250,31 @@ TEST(QueryClient, ANumberBeyondADoubleIsABodyWeCannotReadNotAnEscapedLibraryErro
                QueryError);
 }
 
+// A reply decides neither how much the run reads nor how deep printing it recurses.
+TEST(QueryClient, AReplyTooLargeOrTooDeepIsRefusedNotFollowed) {
+  use_questdb(kAddress);
+  ScriptedServer server(9000, {{200, "[\"" + std::string(kMaxReplyBytes, 'x') + "\"]"}});
+  std::optional<nlohmann::ordered_json> reply;
+  std::string out = stdout_of([&] { reply = run_query("SHOW COLUMNS FROM ixcClientes"); });
+  EXPECT_FALSE(reply);
+  EXPECT_EQ(out,
+            "Error: http://127.0.0.22:9000/exec: resposta com mais de 8 MiB; a leitura parou "
+            "aí e a conexão foi fechada\n");
+
+  std::string deep = std::string(50000, '[') + std::string(50000, ']');
+  try {
+    decode_reply("http://127.0.0.22:9000/exec", HttpReply{200, deep});
+    ADD_FAILURE() << "accepted";
+  } catch (const QueryError& failure) {
+    EXPECT_TRUE(std::string(failure.what())
+                    .starts_with("resposta do QuestDB com mais de 32 níveis: "
+                                 "http://127.0.0.22:9000/exec (HTTP 200): "))
+        << failure.what();
+  }
+  std::string deepest_allowed = std::string(32, '[') + std::string(32, ']');
+  EXPECT_NO_THROW(decode_reply("http://127.0.0.22:9000/exec", HttpReply{200, deepest_allowed}));
+}
+
 TEST(QueryClient, OnlyTheStartOfALongBodyThatIsNotJsonIsShown) {
   use_questdb(kAddress);
   ScriptedServer server(9000, {{502, "<html>" + std::string(5000, 'x') + "</html>"}});
@@ -396,21 +421,24 @@ TEST(LineSenderHttp, FlushPostsTheBufferOnceWithAuthAndAnEmptyBufferSendsNothing
 
 TEST(LineSenderHttp, ABufferPastTheBoundGoesInRequestsOfWholeLines) {
   ScriptedServer server(0, {{204, ""}});
-  LineSender sender = LineSender::from_conf(sender_conf_for(server.port()));
-  std::string text(1000, 'x');
-  std::size_t total = 0;
-  while (total <= kMaxRequestBytes + kMaxRequestBytes / 2) {
-    sender.row("t", std::vector<Field>{Field("s", text)}, TimestampNanos{1});
-    total = sender.buffer().size();
+  constexpr std::size_t kBound = 4000;
+  LineSender sender = LineSender::from_conf(sender_conf_for(server.port()), kBound);
+  std::string text;
+  for (int i = 0; i < 100; ++i) text += "Rua\n\"A\" ";  // line feeds and quotes in every text
+  while (sender.buffer().size() <= 3 * kBound) {
+    sender.row("t", std::vector<Field>{Field("s", std::string_view(text))}, TimestampNanos{1});
   }
   std::string sent = sender.buffer();
   sender.flush();
   auto requests = server.requests();
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_LE(requests[0].body.size(), kMaxRequestBytes);
-  EXPECT_GT(requests[0].body.size(), kMaxRequestBytes - 1100);
-  EXPECT_EQ(requests[0].body.back(), '\n');
-  EXPECT_TRUE(requests[0].body + requests[1].body == sent);
+  ASSERT_EQ(requests.size(), 4u);
+  std::string joined;
+  for (const auto& request : requests) {
+    EXPECT_LE(request.body.size(), kBound);
+    EXPECT_TRUE(request.body.starts_with("t s=\"Rua\\\n")) << request.body.substr(0, 20);
+    joined += request.body;
+  }
+  EXPECT_EQ(joined, sent);
 }
 
 TEST(LineSenderHttp, ARefusalCarriesTheServerMessageAndTheRowsAreDropped) {
@@ -425,12 +453,28 @@ TEST(LineSenderHttp, ARefusalCarriesTheServerMessageAndTheRowsAreDropped) {
   } catch (const IngressError& failure) {
     EXPECT_EQ(std::string(failure.what()),
               "Could not flush buffer: failed to parse line protocol:errors encountered on "
-              "line(s):\nerror in line 1: table: t, column: a; cast error from protocol type: "
+              "line(s):\\nerror in line 1: table: t, column: a; cast error from protocol type: "
               "LONG to column type: STRING");
   }
   EXPECT_TRUE(sender.buffer().empty());
   sender.flush();
   EXPECT_EQ(server.requests().size(), 1u);
+
+  // A server that would forge console lines or colour the terminal, at length.
+  nlohmann::json forged = {{"message", "x\nixc-atraso: OK\x1b[2J" + std::string(1 << 20, 'y')}};
+  ScriptedServer hostile(0, {{400, forged.dump()}});
+  LineSender other = LineSender::from_conf(sender_conf_for(hostile.port()));
+  other.row("t", std::vector<Field>{Field("a", 1)}, TimestampNanos{1});
+  try {
+    other.flush();
+    FAIL() << "no failure";
+  } catch (const IngressError& failure) {
+    std::string text = failure.what();
+    EXPECT_TRUE(text.starts_with("Could not flush buffer: x\\nixc-atraso: OK\\x1b[2Jyyy")) << text;
+    EXPECT_LT(text.size(), 1100u);
+    EXPECT_TRUE(std::none_of(text.begin(), text.end(),
+                             [](char c) { return static_cast<unsigned char>(c) < 0x20; }));
+  }
 }
 
 TEST(LineSenderHttp, AnyStatusButNoContentIsAFailureNamingTheStatus) {

@@ -2,6 +2,8 @@
 // its configuration string: everything about ingestion that needs no server.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -250,15 +252,35 @@ TEST(SenderConf, AnUnusableStringIsAnIngressErrorThatNeverShowsThePassword) {
   }
 }
 
-TEST(FlushSplitting, OneRequestUpToTheBoundThenWholeLines) {
-  std::string three = "a x=1i 1\nbb x=1i 2\nccc x=1i 3\n";  // lines of 9, 10 and 11 bytes
-  EXPECT_EQ(next_request_size(three, 1000), three.size());
-  EXPECT_EQ(next_request_size(three, three.size()), three.size());
-  EXPECT_EQ(next_request_size(three, 19), 19u);
-  EXPECT_EQ(next_request_size(three, 18), 9u);
-  EXPECT_EQ(next_request_size(three, 5), 9u);  // a line longer than the bound goes alone
-  std::string_view last = std::string_view(three).substr(19);
-  EXPECT_EQ(next_request_size(last, 5), last.size());
+// A string's line feed is written raw after its backslash: a cut at the last line feed before
+// the bound can land inside a quoted text, and the server then refuses the whole request.
+TEST(FlushSplitting, RequestsStartOnlyWhereALineStartsAndStayWithinTheBound) {
+  constexpr std::size_t kBound = 100;
+  LineSender sender = LineSender::from_conf("http::addr=127.0.0.1:9;", kBound);
+  std::vector<std::size_t> line_starts;
+  for (int i = 0; i < 60; ++i) {
+    line_starts.push_back(sender.buffer().size());
+    std::string text(static_cast<std::size_t>(i % 7) * 10, '\n');  // up to 60 line feeds
+    sender.row("t", std::vector<Field>{Field("s", std::string_view(text)), Field("n", i)},
+               TimestampNanos{1});
+  }
+  line_starts.push_back(sender.buffer().size());
+  std::vector<std::size_t> cuts = sender.request_starts();
+  ASSERT_GT(cuts.size(), 5u);
+  cuts.insert(cuts.begin(), 0);
+  cuts.push_back(sender.buffer().size());
+  for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
+    SCOPED_TRACE(k);
+    auto line = std::find(line_starts.begin(), line_starts.end(), cuts[k]);
+    ASSERT_NE(line, line_starts.end());
+    // Within the bound, or one line alone that is longer than it.
+    EXPECT_TRUE(cuts[k + 1] - cuts[k] <= kBound || *std::next(line) == cuts[k + 1]);
+    // And not cut earlier than it had to be.
+    auto after = std::find(line_starts.begin(), line_starts.end(), cuts[k + 1]);
+    if (after + 1 != line_starts.end()) {
+      EXPECT_GT(*(after + 1) - cuts[k], kBound);
+    }
+  }
 }
 
 }  // namespace

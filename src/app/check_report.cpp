@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/console.h"
+#include "text/excerpt.h"
 
 namespace ixc {
 
@@ -18,7 +19,15 @@ std::string_view mark_text(Mark mark) {
   return "";
 }
 
+namespace {
+// Long enough for the longest advice of our own; a server's text past it is cut.
+constexpr std::size_t kShownFindingBytes = 2000;
+}  // namespace
+
 void report(CheckReport& report, CheckLine line) {
+  // A finding quotes servers' texts (errors, versions, replies); one with a line feed or an
+  // escape byte must not forge a line of its own or colour the terminal.
+  line.finding = one_line_excerpt(line.finding, kShownFindingBytes);
   print_line(std::string(mark_text(line.mark)) + line.subject + ": " + line.finding);
   flush_output();
   report.lines.push_back(std::move(line));

@@ -36,7 +36,8 @@ struct CheckReport {
 /// "OK    ", "AVISO ", "FALHA ": the marks padded to one width, so that the subjects align.
 std::string_view mark_text(Mark mark);
 
-/// Prints `line` at once (and flushes, since a later check may take a while) and keeps it.
+/// Prints `line` at once (and flushes, since a later check may take a while) and keeps it, its
+/// finding escaped and shortened as every server text is (text/excerpt.h).
 void report(CheckReport& report, CheckLine line);
 
 /// "Resumo: 14 verificações, 12 OK, 1 AVISO, 1 FALHA".

@@ -11,6 +11,7 @@
 #include "erp/erp_connection.h"
 #include "erp/overdue_query.h"
 #include "tsdb/client_rows_writer.h"
+#include "tsdb/endpoints.h"
 #include "tsdb/totals_writer.h"
 
 namespace ixc {
@@ -23,12 +24,21 @@ std::vector<ClientRow> read_overdue_rows(const RunSettings& settings, const ErpT
   return obterDadosCliente(conn);
 }
 
+void check_delivery_settings(const std::string& zabbix_host) {
+  if (zabbix_host.empty()) {
+    throw BadSetting("zabbix_host (ZABBIX_HOST) está vazio: os valores iriam a um host sem nome");
+  }
+  check_questdb_settings();
+}
+
 }  // namespace
 
 int descobertaClientes(const kestrelkit::ZabbixServer& zabbix_server, const ErpTls& erp_tls) {
   const RunSettings& settings = run_settings();
-  std::vector<ClientRow> dadosCliente = read_overdue_rows(settings, erp_tls);
   const std::string& zabbix_host = required(settings.zabbix_host, "zabbix_host");
+  // A setting that names no server is found before anything is sent or emptied, not after.
+  if (zabbix_host != "debug") check_delivery_settings(zabbix_host);
+  std::vector<ClientRow> dadosCliente = read_overdue_rows(settings, erp_tls);
   Aggregation result = aggregate(std::move(dadosCliente), zabbix_host);
 
   if (zabbix_host == "debug") {

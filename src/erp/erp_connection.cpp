@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstring>
 #include <utility>
@@ -151,15 +150,12 @@ ErpTlsMode parse_erp_tls_mode(std::string_view text) {
 }
 
 std::uint16_t parse_db_port(std::string_view host, std::string_view text) {
-  unsigned value = 0;
-  const char* end = text.data() + text.size();
-  auto [stop, error] = std::from_chars(text.data(), end, value);
-  bool digits_only = !text.empty() && text.front() >= '0' && text.front() <= '9';
-  if (!digits_only || error != std::errc() || stop != end || value > 65535) {
+  std::optional<std::uint16_t> port = kestrelkit::parse_port(text);
+  if (!port) {
     throw ErpError("MariaDB " + std::string(host) + ": porta \"" + std::string(text) +
-                   "\" não é um número inteiro de 0 a 65535");
+                   "\" não é um número inteiro de 1 a 65535");
   }
-  return static_cast<std::uint16_t>(value);
+  return *port;
 }
 
 ErpConnection open_erp_connection(const ErpParameters& parameters) {

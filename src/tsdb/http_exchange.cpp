@@ -21,8 +21,11 @@ struct CurlHeaders {
   }
 };
 
+// Returning less than it was given makes curl abandon the transfer (CURLE_WRITE_ERROR).
 extern "C" size_t append_to_body(char* data, size_t size, size_t count, void* body) {
-  static_cast<std::string*>(body)->append(data, size * count);
+  auto* text = static_cast<std::string*>(body);
+  if (size * count > kMaxReplyBytes - text->size()) return 0;
+  text->append(data, size * count);
   return size * count;
 }
 
@@ -82,6 +85,11 @@ HttpReply http_exchange(CURL* handle, const HttpRequest& request) {
 
   CURLcode code = curl_easy_perform(handle);
   if (code == CURLE_OPERATION_TIMEDOUT) raise_if_limit_cut(allowed);
+  if (code == CURLE_WRITE_ERROR) {
+    throw HttpFailure(std::string(request.shown_url) + ": resposta com mais de " +
+                      std::to_string(kMaxReplyBytes >> 20) +
+                      " MiB; a leitura parou aí e a conexão foi fechada");
+  }
   if (code != CURLE_OK) {
     std::string text = cause[0] != '\0' ? cause : curl_easy_strerror(code);
     throw HttpFailure(std::string(request.shown_url) + ": " + text);

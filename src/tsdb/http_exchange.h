@@ -4,9 +4,11 @@
 /// receive) bounded by the time left of the run-time limit. There is no time-out of its own and
 /// no retry. A spent limit raises kestrelkit::TimeoutException; any other failure of the request
 /// raises HttpFailure, whose text names the URL (without query string or credentials) and
-/// curl's cause. A reply with any status is a reply, not a failure.
+/// curl's cause. A reply with any status is a reply, not a failure, unless its body passes
+/// kMaxReplyBytes: the exchange stops reading there and raises HttpFailure naming the bound.
 #include <curl/curl.h>
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -14,6 +16,10 @@
 #include <string_view>
 
 namespace ixc {
+
+/// Far above any reply the program reads (a column listing is under 10 KB, a refusal of
+/// /write under 1 KB), and far below what would strain the machine.
+inline constexpr std::size_t kMaxReplyBytes = std::size_t{8} << 20;
 
 struct HttpFailure : std::runtime_error {
   using std::runtime_error::runtime_error;

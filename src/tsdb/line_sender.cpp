@@ -1,6 +1,5 @@
 #include "tsdb/line_sender.h"
 
-#include <charconv>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <utility>
@@ -12,6 +11,8 @@ namespace ixc {
 namespace {
 
 constexpr std::size_t kShownBodyBytes = 300;
+// A refusal names the first bad line and quotes part of it; that is what the operator needs.
+constexpr std::size_t kShownMessageBytes = 1000;
 
 IngressError bad_conf(const std::string& what) {
   return IngressError("Bad sender configuration string: " + what);
@@ -45,40 +46,22 @@ std::pair<std::string, std::string> next_entry(std::string_view& text) {
 }
 
 void read_addr(const std::string& addr, SenderConfig& config) {
-  std::string_view port_text;
-  if (!addr.empty() && addr.front() == '[') {
-    std::size_t close = addr.find(']');
-    if (close == std::string::npos) throw bad_conf("addr \"" + addr + "\" lacks its ']'");
-    config.host = addr.substr(1, close - 1);
-    std::string_view after = std::string_view(addr).substr(close + 1);
-    if (!after.empty()) {
-      if (after.front() != ':') throw bad_conf("addr \"" + addr + "\" is not [HOST]:PORT");
-      port_text = after.substr(1);
-      if (port_text.empty()) throw bad_conf("addr \"" + addr + "\" has an empty port");
-    }
-  } else {
-    std::size_t colon = addr.rfind(':');
-    config.host = addr.substr(0, colon);
-    if (colon != std::string::npos) {
-      port_text = std::string_view(addr).substr(colon + 1);
-      if (port_text.empty()) throw bad_conf("addr \"" + addr + "\" has an empty port");
-    }
+  std::optional<kestrelkit::HostPort> address = kestrelkit::parse_host_port(addr, 9000);
+  if (!address) {
+    throw bad_conf("addr \"" + addr + "\" is not HOST, HOST:PORT, [IPv6] or [IPv6]:PORT");
   }
-  if (config.host.empty()) throw bad_conf("addr \"" + addr + "\" has no host");
-  if (port_text.empty()) return;
-  unsigned port = 0;
-  auto [end, error] = std::from_chars(port_text.data(), port_text.data() + port_text.size(), port);
-  if (error != std::errc() || end != port_text.data() + port_text.size() || port == 0 ||
-      port > 65535) {
-    throw bad_conf("addr \"" + addr + "\" has a bad port \"" + std::string(port_text) + "\"");
-  }
-  config.port = static_cast<std::uint16_t>(port);
+  config.host = std::move(address->host);
+  config.port = address->port;
 }
 
 // Empties the buffer on every way out of a flush, so that failed rows are not sent twice.
 struct ClearOnExit {
   std::string& buffer;
-  ~ClearOnExit() { buffer.clear(); }
+  std::vector<std::size_t>& request_starts;
+  ~ClearOnExit() {
+    buffer.clear();
+    request_starts.clear();
+  }
 };
 
 }  // namespace
@@ -87,7 +70,10 @@ std::string refusal_text(const HttpReply& reply) {
   auto parsed = nlohmann::json::parse(reply.body, nullptr, false);
   if (parsed.is_object()) {
     auto message = parsed.find("message");
-    if (message != parsed.end() && message->is_string()) return message->get<std::string>();
+    // The server's words go to the console: on one line, shortened, no control bytes.
+    if (message != parsed.end() && message->is_string()) {
+      return one_line_excerpt(message->get<std::string>(), kShownMessageBytes);
+    }
   }
   std::string text = "HTTP status " + std::to_string(reply.status);
   std::string_view body(reply.body);
@@ -126,24 +112,17 @@ SenderConfig parse_sender_conf(std::string_view conf) {
   return config;
 }
 
-std::size_t next_request_size(std::string_view pending, std::size_t bound) {
-  if (pending.size() <= bound) return pending.size();
-  std::size_t last_end = bound > 0 ? pending.rfind('\n', bound - 1) : std::string_view::npos;
-  if (last_end != std::string_view::npos) return last_end + 1;
-  std::size_t first_end = pending.find('\n');
-  return first_end == std::string_view::npos ? pending.size() : first_end + 1;
-}
-
-LineSender::LineSender(SenderConfig config, CurlHandle handle)
+LineSender::LineSender(SenderConfig config, CurlHandle handle, std::size_t request_bound)
     : config_(std::move(config)),
       write_url_("http://" + kestrelkit::tcp_peer_text(config_.host, config_.port) + "/write"),
+      request_bound_(request_bound),
       handle_(std::move(handle)) {}
 
-LineSender LineSender::from_conf(std::string_view conf) {
+LineSender LineSender::from_conf(std::string_view conf, std::size_t request_bound) {
   SenderConfig config = parse_sender_conf(conf);
   CurlHandle handle(curl_easy_init());
   if (!handle) throw IngressError("Could not open sender: curl_easy_init failed");
-  return LineSender(std::move(config), std::move(handle));
+  return LineSender(std::move(config), std::move(handle), request_bound);
 }
 
 void LineSender::row(LineName table, std::span<const Field> fields, TimestampNanos at) {
@@ -153,16 +132,23 @@ void LineSender::row(LineName table, std::span<const Field> fields, TimestampNan
     throw IngressError("Could not add a row to " + std::string(table.text) +
                        ": the line has no field");
   }
+  // A line that would carry its request past the bound opens the next one; a line longer than
+  // the bound goes alone.
+  std::size_t request_start = request_starts_.empty() ? 0 : request_starts_.back();
+  if (buffer_.size() - request_start > request_bound_ && line_start > request_start) {
+    request_starts_.push_back(line_start);
+  }
 }
 
 void LineSender::flush() {
-  ClearOnExit clear{buffer_};
-  std::string_view pending = buffer_;
-  while (!pending.empty()) {
-    std::size_t size = next_request_size(pending);
-    post(pending.substr(0, size));
-    pending.remove_prefix(size);
+  ClearOnExit clear{buffer_, request_starts_};
+  std::string_view all = buffer_;
+  std::size_t start = 0;
+  for (std::size_t next : request_starts_) {
+    post(all.substr(start, next - start));
+    start = next;
   }
+  if (start < all.size()) post(all.substr(start));
 }
 
 void LineSender::post(std::string_view body) {

@@ -4,10 +4,12 @@
 /// configuration string, it buffers the rows that `row` appends and hands them to the server at
 /// `flush`; closing it (scope exit) drops what was not flushed and never raises.
 ///
-/// One flush sends the whole buffer in one request up to kMaxRequestBytes and beyond that in
-/// as few requests as the bound allows, each split at a line boundary. Every failure - an
-/// unusable configuration, a request that fails, a reply other than 204 - raises IngressError,
-/// whose text never contains the password; a spent run-time limit raises
+/// One flush sends the whole buffer in one request up to its request bound (kMaxRequestBytes)
+/// and beyond that in as few requests as the bound allows, each made of whole lines: a request
+/// that ends inside a quoted text (whose line feeds are written raw) is refused whole by the
+/// server, so the cuts are the line starts that `row` recorded, never a search for a line feed.
+/// Every failure - an unusable configuration, a request that fails, a reply other than 204 - raises
+/// IngressError, whose text never contains the password; a spent run-time limit raises
 /// kestrelkit::TimeoutException instead. After a failed flush the buffer is empty.
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +17,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tsdb/http_exchange.h"
 #include "tsdb/line_protocol.h"
@@ -42,17 +45,14 @@ struct SenderConfig {
 /// (";;" inside a value stands for ';'). Anything else raises IngressError.
 SenderConfig parse_sender_conf(std::string_view conf);
 
-/// The server's own words for a refused /write: the `message` of its JSON error as it stands,
-/// else "HTTP status N" and the start of the body on one line.
+/// The server's own words for a refused /write, on one line and shortened (text/excerpt.h): the
+/// `message` of its JSON error, else "HTTP status N" and the start of the body.
 std::string refusal_text(const HttpReply& reply);
-
-/// How many bytes of `pending` the next request of a flush carries: all of it when it fits in
-/// `bound`, else the whole lines that do (at least one line).
-std::size_t next_request_size(std::string_view pending, std::size_t bound = kMaxRequestBytes);
 
 class LineSender {
  public:
-  static LineSender from_conf(std::string_view conf);
+  /// `request_bound` is kMaxRequestBytes but in tests.
+  static LineSender from_conf(std::string_view conf, std::size_t request_bound = kMaxRequestBytes);
 
   /// Appends one line; raises IngressError when no field is left to write.
   void row(LineName table, std::span<const Field> fields, TimestampNanos at);
@@ -63,6 +63,8 @@ class LineSender {
   /// Makes room for `bytes` of lines, so that appending does not reallocate on the way.
   void reserve(std::size_t bytes) { buffer_.reserve(bytes); }
   const std::string& buffer() const { return buffer_; }
+  /// Where each request of the next flush after the first starts in buffer(): a line's start.
+  const std::vector<std::size_t>& request_starts() const { return request_starts_; }
 
   /// "http://HOST:PORT/write", as error texts name it.
   const std::string& write_url() const { return write_url_; }
@@ -72,12 +74,14 @@ class LineSender {
   ~LineSender() = default;
 
  private:
-  LineSender(SenderConfig config, CurlHandle handle);
+  LineSender(SenderConfig config, CurlHandle handle, std::size_t request_bound);
   void post(std::string_view body);
 
   SenderConfig config_;
   std::string write_url_;
   std::string buffer_;
+  std::vector<std::size_t> request_starts_;
+  std::size_t request_bound_;
   CurlHandle handle_;
 };
 

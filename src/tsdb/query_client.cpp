@@ -43,13 +43,25 @@ std::optional<nlohmann::ordered_json> run_query(const std::string& sql_query) {
 }
 
 nlohmann::ordered_json decode_reply(const std::string& endpoint, const HttpReply& reply) {
+  auto failure = [&](const std::string& what) {
+    return QueryError("resposta do QuestDB " + what + ": " + endpoint + " (HTTP " +
+                      std::to_string(reply.status) + "): \"" +
+                      one_line_excerpt(reply.body, kShownBodyBytes) + "\"");
+  };
+  struct TooDeep {};
   try {
-    return nlohmann::ordered_json::parse(reply.body);
+    // The parser itself walks without recursion; the depth is checked as it goes, so that a
+    // deep reply is refused before anything recursive touches it.
+    return nlohmann::ordered_json::parse(
+        reply.body, [](int depth, nlohmann::ordered_json::parse_event_t, nlohmann::ordered_json&) {
+          if (depth > kMaxReplyDepth) throw TooDeep{};
+          return true;
+        });
+  } catch (const TooDeep&) {
+    throw failure("com mais de " + std::to_string(kMaxReplyDepth) + " níveis");
   } catch (const nlohmann::json::exception&) {
     // Not only syntax: a number beyond a double (out_of_range) is no reply we can read either.
-    throw QueryError("resposta do QuestDB que não é JSON: " + endpoint + " (HTTP " +
-                     std::to_string(reply.status) + "): \"" +
-                     one_line_excerpt(reply.body, kShownBodyBytes) + "\"");
+    throw failure("que não é JSON");
   }
 }
 

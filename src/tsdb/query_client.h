@@ -7,8 +7,8 @@
 ///
 /// A request that fails (unresolvable host, refused or reset connection, malformed URL) prints
 /// "Error: " and the failure's text on standard output and gives no result. A body that is not
-/// JSON raises QueryError naming the URL, the status and the start of the body. A spent
-/// run-time limit raises kestrelkit::TimeoutException.
+/// JSON, or JSON nested deeper than kMaxReplyDepth, raises QueryError naming the URL, the status
+/// and the start of the body. A spent run-time limit raises kestrelkit::TimeoutException.
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <stdexcept>
@@ -22,10 +22,14 @@ struct QueryError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+/// QuestDB's replies nest 3 or 4 levels. Printing, copying and comparing a reply recurse once
+/// per level, so a reply may not choose how deep that goes.
+inline constexpr int kMaxReplyDepth = 32;
+
 std::optional<nlohmann::ordered_json> run_query(const std::string& sql_query);
 
 /// The reply body decoded as JSON, member order kept; QueryError naming `endpoint`, the status
-/// and the start of the body (on one line) when it is not JSON.
+/// and the start of the body (on one line) when it is not JSON or nests past kMaxReplyDepth.
 nlohmann::ordered_json decode_reply(const std::string& endpoint, const HttpReply& reply);
 
 /// Prints a reply on one line in Python's notation, or "None" for no result.

@@ -49,14 +49,8 @@ HttpReply exec(const std::string& sql) {
                                       .password = kQuestPassword});
 }
 
-Json decoded(const HttpReply& reply) {
-  Json json = Json::parse(reply.body, nullptr, false);
-  if (json.is_discarded()) {
-    throw QueryError("HTTP " + std::to_string(reply.status) + " com um corpo que não é JSON: \"" +
-                     one_line_excerpt(reply.body, kShownBodyBytes) + "\" (é um QuestDB?)");
-  }
-  return json;
-}
+// The query client's decoding, so that a reply the run would refuse is refused here too.
+Json decoded(const HttpReply& reply) { return decode_reply(query_host() + "/exec", reply); }
 
 // Position of the first of `names` among the reply's columns; -1 when none is there.
 int column_index(const Json& reply, std::initializer_list<std::string_view> names) {
@@ -83,7 +77,9 @@ Json cell(const Json& row, int index) {
 }
 
 std::string error_of(const Json& reply) {
-  if (reply.contains("error") && reply["error"].is_string()) return reply["error"];
+  if (reply.contains("error") && reply["error"].is_string()) {
+    return one_line_excerpt(reply["error"].get<std::string>(), kShownBodyBytes);
+  }
   return one_line_excerpt(reply.dump(), kShownBodyBytes);
 }
 
@@ -151,7 +147,8 @@ ExecAnswer exec_line(const std::string& endpoint) {
   try {
     answer.reply = decoded(reply);
   } catch (const QueryError& error) {
-    answer.line = {Mark::falha, "QuestDB /exec", endpoint + ": " + error.what() + unchecked};
+    answer.line = {Mark::falha, "QuestDB /exec",
+                   error.what() + std::string(" (é um QuestDB?)") + unchecked};
     return answer;
   }
   answer.line = {Mark::ok, "QuestDB /exec",
@@ -170,7 +167,7 @@ CheckLine version_line(const Json& reply, const std::string& endpoint) {
   std::string version = text;
   const std::string prefix = "Build Information: ";
   if (version.starts_with(prefix)) version.erase(0, prefix.size());
-  return {Mark::ok, "QuestDB versão", endpoint + ": " + version};
+  return {Mark::ok, "QuestDB versão", endpoint + ": " + one_line_excerpt(version, kShownBodyBytes)};
 }
 
 CheckLine table_line(const TableSchema& table,
@@ -336,6 +333,13 @@ CheckLine data_line(const std::string& endpoint) {
 }  // namespace
 
 void check_questdb(CheckReport& report) {
+  try {
+    check_questdb_settings();
+  } catch (const BadSetting& bad) {
+    ixc::report(report, {Mark::falha, "QuestDB /exec",
+                         bad.what() + std::string(" (QuestDB não verificado)")});
+    return;
+  }
   std::string endpoint = query_host() + "/exec";
   ExecAnswer answer = exec_line(endpoint);
   bool answered = answer.reply.has_value();

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -149,6 +150,10 @@ struct RememberedName {
 };
 RememberedName remembered;
 
+constexpr std::chrono::milliseconds kPeerCloseGrace(20);
+// The peers (as "host:port") that kept a connection open past the grace after their reply.
+std::set<std::string> peer_stays_open;
+
 std::vector<Address> resolve(std::string_view host_view, std::uint16_t port,
                              const std::string& peer) {
   std::string host(host_view);
@@ -217,20 +222,6 @@ void tcp_wait(TcpConnection& connection, bool writable) {
 
 std::string tcp_error_text(int error) { return errno_text(error); }
 
-std::string tcp_peer_text(std::string_view host, std::string_view port) {
-  std::string text;
-  if (host.find(':') != std::string_view::npos) {
-    text.append("[").append(host).append("]");
-  } else {
-    text.append(host);
-  }
-  return text.append(":").append(port);
-}
-
-std::string tcp_peer_text(std::string_view host, std::uint16_t port) {
-  return tcp_peer_text(host, std::to_string(port));
-}
-
 TcpConnection tcp_connect(std::string_view host, std::uint16_t port) {
   check_time_left();
   std::string peer = tcp_peer_text(host, port);
@@ -268,14 +259,25 @@ std::size_t tcp_receive(TcpConnection& connection, char* buffer, std::size_t siz
   }
 }
 
-void tcp_close(TcpConnection& connection, std::chrono::milliseconds peer_close_grace) {
+std::chrono::milliseconds peer_close_grace(const TcpConnection& connection) {
+  return peer_stays_open.contains(connection.peer) ? std::chrono::milliseconds(0) : kPeerCloseGrace;
+}
+
+void note_peer_stays_open(const TcpConnection& connection) {
+  peer_stays_open.insert(connection.peer);
+}
+
+void tcp_close(TcpConnection& connection) {
   if (connection.fd < 0) return;
   char byte;
   ssize_t received = ::recv(connection.fd, &byte, 1, 0);
   if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    std::chrono::milliseconds grace = peer_close_grace(connection);
     pollfd entry{connection.fd, POLLIN, 0};
-    if (::poll(&entry, 1, poll_timeout_ms(peer_close_grace)) > 0) {
+    if (grace.count() > 0 && ::poll(&entry, 1, poll_timeout_ms(grace)) > 0) {
       received = ::recv(connection.fd, &byte, 1, 0);
+    } else if (grace.count() > 0) {
+      note_peer_stays_open(connection);
     }
   }
   if (received != 0) {

@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "vendor/host_port.h"
+
 namespace kestrelkit {
 
 struct TcpError : std::runtime_error {
@@ -30,11 +32,6 @@ struct TcpConnection {
   TcpConnection& operator=(TcpConnection&& other) noexcept;
   ~TcpConnection();
 };
-
-/// The peer text for `host` and `port`: IPv6 literals are bracketed. The port as text is kept
-/// as the caller wrote it.
-std::string tcp_peer_text(std::string_view host, std::uint16_t port);
-std::string tcp_peer_text(std::string_view host, std::string_view port);
 
 /// Connects to `host` (an IPv4 or IPv6 literal, or a name) on `port`, trying each resolved
 /// address in turn until one accepts.
@@ -54,11 +51,18 @@ void tcp_wait(TcpConnection& connection, bool writable);
 /// The operator's text for a socket errno, as the errors of this module word it.
 std::string tcp_error_text(int error);
 
-/// Ends an exchange whose answer was read in full. Waits up to `peer_close_grace` for the peer
-/// to close first, as a server that answers and closes does at once, so that the TIME_WAIT
-/// stays on its side; a peer that stays open gets a reset instead of our FIN, which leaves no
-/// TIME_WAIT on either side.
-void tcp_close(TcpConnection& connection,
-               std::chrono::milliseconds peer_close_grace = std::chrono::milliseconds(20));
+/// How long a close waits for the peer to close first: 20 ms, or nothing once a peer of the same
+/// text has let a wait run out in this process. A server that keeps its side open after the
+/// reply would otherwise cost the wait on every one of a run's values.
+std::chrono::milliseconds peer_close_grace(const TcpConnection& connection);
+
+/// Records that `connection`'s peer let a close's wait run out.
+void note_peer_stays_open(const TcpConnection& connection);
+
+/// Ends an exchange whose answer was read in full. Waits up to peer_close_grace for the peer to
+/// close first, as a server that answers and closes does at once, so that the TIME_WAIT stays on
+/// its side; a peer that stays open gets a reset instead of our FIN, which leaves no TIME_WAIT on
+/// either side.
+void tcp_close(TcpConnection& connection);
 
 }  // namespace kestrelkit

@@ -298,10 +298,13 @@ void tls_close(TlsSession& tls) {
   // order and keeps the TIME_WAIT on the server's side.
   char byte;
   ssize_t received = gnutls_record_recv(tls.session, &byte, 1);
-  if (received == GNUTLS_E_AGAIN) {
+  std::chrono::milliseconds grace = peer_close_grace(connection);
+  if (received == GNUTLS_E_AGAIN && grace.count() > 0) {
     pollfd entry{connection.fd, POLLIN, 0};
-    if (::poll(&entry, 1, poll_timeout_ms(std::chrono::milliseconds(20))) > 0) {
+    if (::poll(&entry, 1, poll_timeout_ms(grace)) > 0) {
       gnutls_record_recv(tls.session, &byte, 1);
+    } else {
+      note_peer_stays_open(connection);
     }
   }
   gnutls_deinit(std::exchange(tls.session, nullptr));

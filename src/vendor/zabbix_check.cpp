@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "text/excerpt.h"
 #include "vendor/tcp_client.h"
 
 namespace ixc {
@@ -13,6 +14,7 @@ using Seconds = std::chrono::duration<double>;
 constexpr auto kProbeLimit = 10s;
 constexpr auto kValuesLimit = 30s;
 constexpr int kProbes = 3;
+constexpr std::size_t kShownInfoBytes = 300;
 constexpr std::string_view kEmptyRequest = R"({"request":"sender data","data":[]})";
 
 Seconds median(std::vector<Seconds> times) {
@@ -60,7 +62,8 @@ CheckLine connection_line(const kestrelkit::ZabbixServer& zabbix_server, ZabbixC
           : "em texto claro (IXC_ZABBIX_TLS_CONNECT=unencrypted)";
   if (reply.response != "success") {
     return {Mark::falha, "Zabbix conexão",
-            where + ": respondeu \"" + reply.response + "\" a um pedido vazio: " + reply.info};
+            where + ": respondeu \"" + reply.response +
+                "\" a um pedido vazio: " + one_line_excerpt(reply.info, kShownInfoBytes)};
   }
   Seconds exchange = median(times);
   check.exchange = exchange;
@@ -105,7 +108,7 @@ CheckLine values_line(const kestrelkit::ZabbixServer& zabbix_server, const std::
       times.push_back(timed([&] {
         reply = kestrelkit::send_zabbix(zabbix_server, zabbix_host, item.key, item.value);
       }));
-      if (reply.response != "success") failed_reply = reply.info;
+      if (reply.response != "success") failed_reply = one_line_excerpt(reply.info, kShownInfoBytes);
       if (reply.response != "success" || reply.processed != 1) refused.emplace_back(item.key);
     }
   });

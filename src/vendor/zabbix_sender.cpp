@@ -1,7 +1,5 @@
 #include "vendor/zabbix_sender.h"
 
-#include <arpa/inet.h>
-
 #include <charconv>
 #include <cstring>
 #include <limits>
@@ -244,50 +242,12 @@ SenderReply parse_reply(std::string_view body, const std::string& where) {
   return reply;
 }
 
-bool valid_port(std::string_view text, std::uint16_t& port) {
-  unsigned value = 0;
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return false;
-  if (value == 0 || value > 65535) return false;
-  port = static_cast<std::uint16_t>(value);
-  return true;
-}
-
 }  // namespace
 
 ZabbixAddress parse_zabbix_server(std::string_view text) {
-  ZabbixAddress address;
-  std::string_view port_text;
-  bool has_port = false;
-  if (text.starts_with('[')) {
-    auto close = text.find(']');
-    if (close == std::string_view::npos) throw malformed_address(text);
-    address.host = std::string(text.substr(1, close - 1));
-    in6_addr literal;
-    if (inet_pton(AF_INET6, address.host.c_str(), &literal) != 1) throw malformed_address(text);
-    std::string_view rest = text.substr(close + 1);
-    if (!rest.empty()) {
-      if (rest[0] != ':') throw malformed_address(text);
-      port_text = rest.substr(1);
-      has_port = true;
-    }
-  } else {
-    auto colon = text.find(':');
-    // More than one colon is a bare IPv6 literal, whose port could not be told apart.
-    if (colon != std::string_view::npos && text.find(':', colon + 1) != std::string_view::npos) {
-      throw malformed_address(text);
-    }
-    address.host = std::string(text.substr(0, colon));
-    if (colon != std::string_view::npos) {
-      port_text = text.substr(colon + 1);
-      has_port = true;
-    }
-    if (address.host.empty() || address.host.find_first_of(" \t\r\n[]") != std::string::npos) {
-      throw malformed_address(text);
-    }
-  }
-  if (has_port && !valid_port(port_text, address.port)) throw malformed_address(text);
-  return address;
+  std::optional<HostPort> address = parse_host_port(text, 10051);
+  if (!address) throw malformed_address(text);
+  return {std::move(address->host), address->port};
 }
 
 SenderReply parse_sender_reply(std::string_view received, const std::string& where) {
