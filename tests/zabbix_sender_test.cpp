@@ -453,6 +453,36 @@ TEST(ZabbixSenderPsk, UnusableKeyFileIsNamedAndTheKeyNeverShown) {
   EXPECT_EQ(send_zabbix(with_psk(psk.address(), good), "ixc-lab", "k", 1).processed, 1);
 }
 
+// The stand-in reads its key as the collector does: a file the collector refuses ends it with
+// the same reason and status 1 before it listens, never with an abort or a key of its own making.
+TEST(ZabbixSenderPsk, StandinRefusesTheKeyFilesTheCollectorRefuses) {
+  ixc::test::ScratchFolder keys;
+  struct Case {
+    const char* what;
+    std::string file;
+    const char* says;
+  };
+  ixc::test::ProgramOptions options;
+  options.kill_after = std::chrono::seconds(10);  // one that took the key listens until killed
+  for (const auto& c : {
+           Case{"not hex", keys.write("nothex.psk", kKey.substr(0, 40) + "g" + kKey),
+                "não é só de dígitos"},
+           Case{"too short", keys.write("short.psk", kKey.substr(0, 30)), "30 dígitos"},
+       }) {
+    SCOPED_TRACE(c.what);
+    auto run = ixc::test::run_program(
+        ixc::test::trapper_standin_path(),
+        {"--listen", "127.0.0.1:0", "--tls-psk-identity", kIdentity, "--tls-psk-file", c.file},
+        options);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(run.err.starts_with("zabbix-trapper-standin: ")) << run.err;
+    EXPECT_NE(run.err.find(c.file), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(kKey.substr(0, 16)), std::string::npos) << run.err;
+  }
+}
+
 TEST(ZabbixSenderPsk, HandshakeWithASilentServerIsCutByTheLimit) {
   ixc::test::ScratchFolder keys;
   std::string key_file = keys.write("key.psk", kKey);

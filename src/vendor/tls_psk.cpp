@@ -59,7 +59,7 @@ void read_key_text(const std::string& psk_file, Wiped& text) {
 }
 
 // The key's bytes; the texts say what is wrong but never show a digit of it.
-void decode_key(const std::string& psk_file, std::string_view text, Wiped& key) {
+void decode_key(const std::string& psk_file, std::string_view text, std::string& key) {
   while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
   while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
   std::string where = "a chave PSK em " + psk_file;
@@ -79,9 +79,9 @@ void decode_key(const std::string& psk_file, std::string_view text, Wiped& key) 
   if (text.size() % 2 != 0) {
     throw TlsKeyError(where + " tem um número ímpar de dígitos hexadecimais");
   }
-  key.bytes.resize(text.size() / 2);
-  for (std::size_t i = 0; i < key.bytes.size(); ++i) {
-    key.bytes[i] = static_cast<char>(hex_digit(text[2 * i]) << 4 | hex_digit(text[2 * i + 1]));
+  key.resize(text.size() / 2);
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    key[i] = static_cast<char>(hex_digit(text[2 * i]) << 4 | hex_digit(text[2 * i + 1]));
   }
 }
 
@@ -178,9 +178,7 @@ PskCredentials load_psk_credentials(std::string_view identity, const std::string
     throw TlsKeyError("identidade PSK com mais de 128 bytes ou com byte nulo");
   }
   if (psk_file.empty()) throw TlsKeyError("nenhum arquivo de chave PSK configurado");
-  Wiped text, key;
-  read_key_text(psk_file, text);
-  decode_key(psk_file, text.bytes, key);
+  Wiped key{read_psk_key(psk_file)};
 
   PskCredentials credentials;
   credentials.identity = std::string(identity);
@@ -195,6 +193,14 @@ PskCredentials load_psk_credentials(std::string_view identity, const std::string
     throw TlsKeyError("a chave PSK de " + psk_file + " não foi aceita: " + gnutls_text(rc));
   }
   return credentials;
+}
+
+std::string read_psk_key(const std::string& psk_file) {
+  Wiped text;
+  read_key_text(psk_file, text);
+  std::string key;
+  decode_key(psk_file, text.bytes, key);
+  return key;
 }
 
 TlsSession::TlsSession(TlsSession&& other) noexcept

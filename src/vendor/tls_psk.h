@@ -41,6 +41,12 @@ struct PskCredentials {
 /// bytes. Raises TlsKeyError saying what is wrong with which file.
 PskCredentials load_psk_credentials(std::string_view identity, const std::string& psk_file);
 
+/// The key's raw bytes, read from `psk_file` as load_psk_credentials reads it, for a server
+/// that holds the other end of the key (the trapper stand-in), so that both ends take and refuse
+/// the same files. Raises TlsKeyError as load_psk_credentials does. The caller wipes the bytes
+/// once it is done with them.
+std::string read_psk_key(const std::string& psk_file);
+
 /// What GnuTLS reads and writes through: the socket, and the first bytes the peer sent.
 struct TlsTransport;
 

@@ -1,4 +1,4 @@
-#include "request_record.h"
+#include "zabbix_trapper/request_record.h"
 
 namespace trapper {
 

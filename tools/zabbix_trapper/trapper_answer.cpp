@@ -1,4 +1,4 @@
-#include "trapper_answer.h"
+#include "zabbix_trapper/trapper_answer.h"
 
 #include <array>
 #include <cstdint>
