@@ -109,6 +109,49 @@ TEST(FullForm, AnUncaughtFailureIsOneLineOnStandardErrorWithItsOwnText) {
   EXPECT_EQ(run.status, 1);
 }
 
+// Found after the values were sent and the snapshot emptied, these once ended with "OK".
+TEST(FullForm, ASettingThatNamesNoServerEndsTheRunBeforeAnythingIsSentOrEmptied) {
+  struct Case {
+    std::string db_port, quest_ip, quest_port, zabbix_host, named;
+  };
+  const std::string port = "quest_db_port (QUESTDB_ILP_PORT) \"";
+  const std::string host = "quest_db_ip (QUESTDB_HOST) \"";
+  std::vector<Case> cases = {
+      {"3306", "127.0.0.1", "abc", "h", port + "abc\""},
+      {"3306", "127.0.0.1", "-1", "h", port + "-1\""},
+      {"3306", "127.0.0.1", "99999", "h", port + "99999\""},
+      {"3306", "127.0.0.1", "", "h", port + "\""},
+      {"3306", "127.0.0.1", "0", "h", port + "0\""},
+      {"3306", "127.0.0.1", "1;", "h", port + "1;\""},
+      {"3306", "127.0.0.1:9109#", "9000", "h", host + "127.0.0.1:9109#\""},
+      {"3306", "", "9000", "h", host + "\""},
+      {"3306", "::1", "9000", "h", host + "::1\""},  // a bare IPv6 address needs its brackets
+      {"3306", "127.0.0.1", "9000", "", "zabbix_host (ZABBIX_HOST) está vazio"},
+      {"0", "127.0.0.1", "9000", "h", "porta \"0\""},
+  };
+  ProgramOptions options;
+  // Nothing listens there: a value sent would end the run with a refused connection instead.
+  options.environment = {"IXC_TEST_ZABBIX_SERVER=127.0.0.1:9"};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.named);
+    ProgramRun run = run_program(test_build_program_path(),
+                                 {"descobertaClientes", "127.0.0.1", c.db_port, "u", "p", "d",
+                                  c.quest_ip, c.quest_port, c.zabbix_host},
+                                 options);
+    EXPECT_EQ(run.out, "");  // no "Error:" of an emptying either
+    EXPECT_TRUE(run.err.starts_with("ixc-atraso: ")) << run.err;
+    EXPECT_NE(run.err.find(c.named), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(run.status, 1);
+  }
+  // A debug run sends and stores nothing, so only the ERP's settings matter to it.
+  ProgramRun debug = run_program(test_build_program_path(),
+                                 {"descobertaClientes", "127.0.0.1", "0", "u", "p", "d", "", "",
+                                  "debug"},
+                                 options);
+  EXPECT_NE(debug.err.find("porta \"0\""), std::string::npos) << debug.err;
+}
+
 TEST(RuntimeLimit, ASilentServerEndsTheRunWithTheTimeoutLineAndStatusZero) {
   // The connection completes in the kernel's backlog; the server never says a word.
   LoopbackSocket server(true);  // accepts in the backlog, never answers

@@ -14,7 +14,9 @@
 #include "support/program_run.h"
 #include "support/questdb_standin.h"
 #include "support/scratch_folder.h"
+#include "support/storage_run.h"
 #include "support/trapper_standin.h"
+#include "app/check_report.h"
 #include "tsdb/endpoints.h"
 
 namespace ixc::test {
@@ -274,6 +276,20 @@ TEST(Verificar, EachFaultIsNamedInItsLineWhileTheOtherServersAreStillChecked) {
       }
     }
   }
+}
+
+// A finding quotes what servers said (Zabbix's info, QuestDB's version and errors).
+TEST(Verificar, AServerTextCannotForgeALineOrColourTheTerminal) {
+  CheckReport kept;
+  std::string forged = "9.2.3\nOK    Zabbix valores: tudo certo\x1b[2J" + std::string(1 << 20, 'y');
+  std::string out = stdout_of([&] { report(kept, {Mark::ok, "QuestDB versão", forged}); });
+  EXPECT_TRUE(out.starts_with("OK    QuestDB versão: 9.2.3\\nOK    Zabbix valores: tudo "
+                              "certo\\x1b[2Jyyy"))
+      << out.substr(0, 100);
+  EXPECT_LT(out.size(), 2100u);
+  EXPECT_EQ(std::count_if(out.begin(), out.end(),
+                          [](char c) { return static_cast<unsigned char>(c) < 0x20; }),
+            1);  // the line's own line feed
 }
 
 }  // namespace

@@ -17,8 +17,7 @@
 namespace ixc {
 namespace {
 
-std::vector<ClientRow> read_overdue_rows(const RunSettings& settings, const ErpTls& tls) {
-  ErpParameters parameters = erp_parameters(settings, tls);
+std::vector<ClientRow> read_overdue_rows(const ErpParameters& parameters) {
   // The connection lives only around the one statement.
   ErpConnection conn = open_erp_connection(parameters);
   return obterDadosCliente(conn);
@@ -35,10 +34,12 @@ void check_delivery_settings(const std::string& zabbix_host) {
 
 int descobertaClientes(const kestrelkit::ZabbixServer& zabbix_server, const ErpTls& erp_tls) {
   const RunSettings& settings = run_settings();
+  ErpParameters erp = erp_parameters(settings, erp_tls);
   const std::string& zabbix_host = required(settings.zabbix_host, "zabbix_host");
   // A setting that names no server is found before anything is sent or emptied, not after.
+  parse_db_port(erp.host, erp.port);
   if (zabbix_host != "debug") check_delivery_settings(zabbix_host);
-  std::vector<ClientRow> dadosCliente = read_overdue_rows(settings, erp_tls);
+  std::vector<ClientRow> dadosCliente = read_overdue_rows(erp);
   Aggregation result = aggregate(std::move(dadosCliente), zabbix_host);
 
   if (zabbix_host == "debug") {
