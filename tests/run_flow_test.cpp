@@ -145,10 +145,9 @@ TEST(FullForm, ASettingThatNamesNoServerEndsTheRunBeforeAnythingIsSentOrEmptied)
     EXPECT_EQ(run.status, 1);
   }
   // A debug run sends and stores nothing, so only the ERP's settings matter to it.
-  ProgramRun debug = run_program(test_build_program_path(),
-                                 {"descobertaClientes", "127.0.0.1", "0", "u", "p", "d", "", "",
-                                  "debug"},
-                                 options);
+  ProgramRun debug = run_program(
+      test_build_program_path(),
+      {"descobertaClientes", "127.0.0.1", "0", "u", "p", "d", "", "", "debug"}, options);
   EXPECT_NE(debug.err.find("porta \"0\""), std::string::npos) << debug.err;
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/check_erp.h"
+#include "app/check_report.h"
 #include "support/loopback_socket.h"
 #include "support/mariadb_server.h"
 #include "support/program_run.h"
@@ -16,7 +18,6 @@
 #include "support/scratch_folder.h"
 #include "support/storage_run.h"
 #include "support/trapper_standin.h"
-#include "app/check_report.h"
 #include "tsdb/endpoints.h"
 
 namespace ixc::test {
@@ -278,13 +279,29 @@ TEST(Verificar, EachFaultIsNamedInItsLineWhileTheOtherServersAreStillChecked) {
   }
 }
 
+// The tables check reads what the statement reads: a column added to it is checked with it.
+TEST(Verificar, TheColumnsCheckedAreTheStatementsOwn) {
+  std::vector<ReadColumns> read = statement_columns();
+  ASSERT_EQ(read.size(), 4u);
+  EXPECT_EQ(read[0].table, "cliente");
+  EXPECT_EQ(read[0].columns,
+            (std::vector<std::string>{"id", "razao", "cnpj_cpf", "telefone_celular", "ativo",
+                                      "data_cadastro", "bairro", "cidade"}));
+  EXPECT_EQ(read[1].table, "fn_areceber");
+  EXPECT_EQ(read[1].columns.size(), 7u);
+  EXPECT_EQ(read[2].table, "filial");
+  EXPECT_EQ(read[3].table, "cidade");
+  EXPECT_EQ(read[3].columns, (std::vector<std::string>{"nome", "id"}));
+}
+
 // A finding quotes what servers said (Zabbix's info, QuestDB's version and errors).
 TEST(Verificar, AServerTextCannotForgeALineOrColourTheTerminal) {
   CheckReport kept;
   std::string forged = "9.2.3\nOK    Zabbix valores: tudo certo\x1b[2J" + std::string(1 << 20, 'y');
   std::string out = stdout_of([&] { report(kept, {Mark::ok, "QuestDB versão", forged}); });
-  EXPECT_TRUE(out.starts_with("OK    QuestDB versão: 9.2.3\\nOK    Zabbix valores: tudo "
-                              "certo\\x1b[2Jyyy"))
+  EXPECT_TRUE(
+      out.starts_with("OK    QuestDB versão: 9.2.3\\nOK    Zabbix valores: tudo "
+                      "certo\\x1b[2Jyyy"))
       << out.substr(0, 100);
   EXPECT_LT(out.size(), 2100u);
   EXPECT_EQ(std::count_if(out.begin(), out.end(),

@@ -6,6 +6,7 @@
 #include "app/console.h"
 #include "app/deployment.h"
 #include "app/run_settings.h"
+#include "app/verificar.h"
 #include "discovery/descoberta_clientes.h"
 #include "vendor/launch.h"
 #include "vendor/runtime_limiter.h"
@@ -43,7 +44,10 @@ int dispatch(const std::string& program_path, const RunOptions& options) {
     return descobertaClientes(zabbix_server, options.erp_tls);
   }
   if (settings.mode.find("launch_") != std::string::npos) {
-    kestrelkit::launch(settings.mode, {zabbix_server, options.erp_tls});
+    const kestrelkit::LaunchJob jobs[] = {
+        {"launch_verificar", [&] { verificar(zabbix_server, options.erp_tls); }},
+    };
+    kestrelkit::launch(settings.mode, jobs);
   }
   return 0;
 }
@@ -65,7 +69,8 @@ int run(const std::vector<std::string>& args, const RunOptions& options) {
 
   int status = 0;
   try {
-    kestrelkit::RuntimeLimiter limiter(options.limit);
+    auto limiter = options.limit ? kestrelkit::runtime_limiter(*options.limit)
+                                 : kestrelkit::runtime_limiter(RUNTIME_LIMIT);
     status = dispatch(args[0], options);
   } catch (const kestrelkit::TimeoutException& timeout) {
     print_line(timeout.what());

@@ -10,6 +10,7 @@
 ///   the limit runs out                 the timeout text on stdout          status 0
 ///   any other failure                  one diagnostic line on stderr       status 1
 #include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,7 +25,7 @@ inline constexpr int RUNTIME_LIMIT = 900;
 
 /// What the shipped program fixes and only its test build changes.
 struct RunOptions {
-  std::chrono::milliseconds limit = std::chrono::seconds(RUNTIME_LIMIT);
+  std::optional<std::chrono::milliseconds> limit;  // RUNTIME_LIMIT unless set
   // The build-time settings; CMake has refused any mode text that would not parse.
   std::string zabbix_server = deployment::kZabbixServer;
   kestrelkit::ZabbixTls zabbix_tls = {

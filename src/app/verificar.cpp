@@ -1,15 +1,16 @@
 #include "app/verificar.h"
 
+#include "app/check_erp.h"
+#include "app/check_questdb.h"
 #include "app/check_report.h"
+#include "app/check_zabbix.h"
 #include "app/collection_estimate.h"
 #include "app/console.h"
 #include "app/run.h"
 #include "app/run_settings.h"
 #include "discovery/aggregation.h"
 #include "discovery/item_sends.h"
-#include "erp/erp_check.h"
-#include "tsdb/questdb_check.h"
-#include "vendor/zabbix_check.h"
+#include "text/joined.h"
 
 namespace ixc {
 namespace {
@@ -43,8 +44,7 @@ void verificar(const kestrelkit::ZabbixServer& zabbix_server, const ErpTls& erp_
   print_line(summary_line(report));
   std::vector<std::string> failed = failed_subjects(report);
   if (!failed.empty()) {
-    std::string subjects;
-    for (const std::string& subject : failed) subjects += (subjects.empty() ? "" : ", ") + subject;
+    std::string subjects = joined(failed);
     throw CheckFailed("launch_verificar: " + std::to_string(failed.size()) +
                       (failed.size() == 1 ? " verificação falhou: " : " verificações falharam: ") +
                       subjects);

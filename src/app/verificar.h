@@ -3,7 +3,7 @@
 /// before the first collection, and what a collection's "OK" does not (values that Zabbix
 /// refuses, a QuestDB table whose WAL is suspended, an ERP server in another time zone). It
 /// runs, in this order and each to the end even when an earlier one failed, the ERP's checks
-/// (erp/erp_check.h), Zabbix's (vendor/zabbix_check.h), QuestDB's (tsdb/questdb_check.h) and
+/// (app/check_erp.h), Zabbix's (app/check_zabbix.h), QuestDB's (app/check_questdb.h) and
 /// the estimate of a collection's duration (app/collection_estimate.h), one line each, then a
 /// summary line.
 ///

@@ -158,6 +158,11 @@ std::uint16_t parse_db_port(std::string_view host, std::string_view text) {
   return *port;
 }
 
+ErpSession erp_session(const ErpConnection& connection) {
+  const char* cipher = mysql_get_ssl_cipher(connection.handle);
+  return {mysql_get_server_info(connection.handle), cipher != nullptr ? cipher : ""};
+}
+
 ErpConnection open_erp_connection(const ErpParameters& parameters) {
   std::uint16_t port = parse_db_port(parameters.host, parameters.port);
   ErpConnection connection;

@@ -63,12 +63,19 @@ struct ErpConnection {
   ~ErpConnection();
 };
 
-/// The TCP port of `text`: a whole number from 0 to 65535 in plain digits, else ErpError naming
-/// the text. 0 leaves the choice to the client library (its default port, 3306).
+/// The TCP port of `text`: a whole number from 1 to 65535 in plain digits, else ErpError naming
+/// the text. (0 would leave the choice to the client library while the texts named port 0.)
 std::uint16_t parse_db_port(std::string_view host, std::string_view text);
 
 /// Connects and logs in to `database`.
 ErpConnection open_erp_connection(const ErpParameters& parameters);
+
+/// What the server said of the session at login, as the check job reports it.
+struct ErpSession {
+  std::string server_version;  // "10.11.6-MariaDB-0+deb12u1"
+  std::string tls_cipher;      // empty in clear text
+};
+ErpSession erp_session(const ErpConnection& connection);
 
 /// All rows of one statement, fetched at once; released when the value goes out of scope.
 struct ErpResult {

@@ -1,11 +1,11 @@
 #include "vendor/launch.h"
 
-#include "app/verificar.h"
-
 namespace kestrelkit {
 
-void launch(std::string_view mode, const LaunchContext& context) {
-  if (mode == "launch_verificar") ixc::verificar(context.zabbix_server, context.erp_tls);
+void launch(std::string_view mode, std::span<const LaunchJob> jobs) {
+  for (const LaunchJob& job : jobs) {
+    if (job.mode == mode) return job.run();
+  }
 }
 
 }  // namespace kestrelkit

@@ -1,20 +1,19 @@
 #pragma once
-/// Hands a "launch_" mode to the companion jobs. The one job this installation ships is
-/// "launch_verificar", the check job of app/verificar.h; every other such mode returns at once
-/// and the run ends with status 0. A job's failure propagates and ends the run with status 1.
+/// Hands a "launch_" mode to the companion jobs that the run offers: the job whose mode text is
+/// the whole mode runs; any other such mode returns at once and the run ends with status 0. A
+/// job's failure propagates and ends the run with status 1. The jobs come from the caller, so
+/// that this library knows none of the program's own.
+#include <functional>
+#include <span>
 #include <string_view>
-
-#include "erp/erp_connection.h"
-#include "vendor/zabbix_sender.h"
 
 namespace kestrelkit {
 
-/// What a job needs besides the settings record: the build's Zabbix server and ERP TLS.
-struct LaunchContext {
-  ZabbixServer zabbix_server;
-  ixc::ErpTls erp_tls;
+struct LaunchJob {
+  std::string_view mode;  // "launch_verificar"
+  std::function<void()> run;
 };
 
-void launch(std::string_view mode, const LaunchContext& context);
+void launch(std::string_view mode, std::span<const LaunchJob> jobs);
 
 }  // namespace kestrelkit

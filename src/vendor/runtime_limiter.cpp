@@ -82,6 +82,8 @@ RuntimeLimiter runtime_limiter(int limit_seconds) {
   return RuntimeLimiter(std::chrono::seconds(limit_seconds));
 }
 
+RuntimeLimiter runtime_limiter(std::chrono::milliseconds limit) { return RuntimeLimiter(limit); }
+
 std::chrono::milliseconds time_left() {
   auto now = Clock::now();
   auto left = kUnlimited;

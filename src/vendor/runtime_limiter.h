@@ -40,8 +40,10 @@ struct StepTimeout : TimeoutException {
   using TimeoutException::TimeoutException;
 };
 
-/// Opens the limit for `limit_seconds` seconds (the program passes RUNTIME_LIMIT).
+/// Opens the limit for `limit_seconds` seconds (the program passes RUNTIME_LIMIT), or for
+/// `limit` (its test build, to watch a limit run out in a second).
 [[nodiscard]] RuntimeLimiter runtime_limiter(int limit_seconds);
+[[nodiscard]] RuntimeLimiter runtime_limiter(std::chrono::milliseconds limit);
 
 /// Time left of the open limit (or of the open step, when that ends first); raises
 /// TimeoutException when the limit is spent and StepTimeout when the step is. Returns

@@ -1,6 +1,4 @@
-#include "erp/erp_check.h"
-
-#include <mysql.h>
+#include "app/check_erp.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,6 +8,7 @@
 #include <string>
 
 #include "erp/overdue_query.h"
+#include "text/joined.h"
 #include "vendor/tcp_client.h"
 
 namespace ixc {
@@ -52,22 +51,12 @@ std::string lower(std::string text) {
   return text;
 }
 
-std::string joined(const std::vector<std::string>& parts, const std::string& last_separator) {
-  std::string text;
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    if (i > 0) text += i + 1 == parts.size() ? last_separator : ", ";
-    text += parts[i];
-  }
-  return text;
-}
-
 CheckLine connection_line(const ErpConnection& conn, const ErpParameters& parameters) {
-  const char* cipher = mysql_get_ssl_cipher(conn.handle);
+  ErpSession session = erp_session(conn);
   std::string setting = " (IXC_ERP_TLS=" + tls_mode_text(parameters.tls.mode) + ")";
   std::string found = "MariaDB " + conn.peer + ": login de '" + parameters.user + "' em '" +
-                      parameters.database + "' aceito; servidor " +
-                      mysql_get_server_info(conn.handle) + "; ";
-  if (cipher == nullptr) {
+                      parameters.database + "' aceito; servidor " + session.server_version + "; ";
+  if (session.tls_cipher.empty()) {
     found += "sem TLS" + setting;
     // Asked for TLS and got clear text: the password's challenge and the rows cross unprotected.
     if (parameters.tls.mode == ErpTlsMode::preferred) {
@@ -76,7 +65,7 @@ CheckLine connection_line(const ErpConnection& conn, const ErpParameters& parame
     }
     return {Mark::ok, "ERP conexão", found};
   }
-  found += std::string("TLS, cifra ") + cipher + setting;
+  found += "TLS, cifra " + session.tls_cipher + setting;
   found += parameters.tls.mode == ErpTlsMode::required && !parameters.tls.ca.empty()
                ? ", certificado verificado com IXC_ERP_TLS_CA"
                : ", certificado não verificado";
@@ -85,11 +74,7 @@ CheckLine connection_line(const ErpConnection& conn, const ErpParameters& parame
 
 // What is wrong with one table: empty when every column reads.
 std::string table_problem(ErpConnection& conn, const ReadColumns& table) {
-  std::string columns;
-  for (const char* column : table.columns) {
-    if (!columns.empty()) columns += ", ";
-    columns += column;
-  }
+  std::string columns = joined(table.columns, ", ");
   try {
     erp_query(conn, "SELECT " + columns + " FROM " + table.table + " LIMIT 0");
     return "";
@@ -107,15 +92,15 @@ std::string table_problem(ErpConnection& conn, const ReadColumns& table) {
       if (!values.empty() && values[0]) present.push_back(lower(std::string(*values[0])));
     }
     std::vector<std::string> missing;
-    for (const char* column : table.columns) {
+    for (const std::string& column : table.columns) {
       if (std::find(present.begin(), present.end(), lower(column)) == present.end()) {
         missing.push_back(column);
       }
     }
     if (present.empty() || missing.empty()) return server_text;
     return std::string(table.table) +
-           (missing.size() == 1 ? " sem a coluna " : " sem as colunas ") + joined(missing, " e ") +
-           " (" + server_text + ")";
+           (missing.size() == 1 ? " sem a coluna " : " sem as colunas ") +
+           joined(missing, ", ", " e ") + " (" + server_text + ")";
   }
 }
 
@@ -135,12 +120,12 @@ CheckLine tables_line(ErpConnection& conn, const ErpParameters& parameters) {
   std::string where = "MariaDB " + conn.peer + ": ";
   if (!problems.empty()) {
     return {Mark::falha, "ERP tabelas",
-            where + joined(problems, "; ") + "; a consulta da coleta lê " +
-                std::to_string(column_count) + " colunas de " + joined(names, " e ") +
+            where + joined(problems, ", ", "; ") + "; a consulta da coleta lê " +
+                std::to_string(column_count) + " colunas de " + joined(names, ", ", " e ") +
                 " e precisa de SELECT nelas para '" + parameters.user + "'"};
   }
   return {Mark::ok, "ERP tabelas",
-          where + joined(names, " e ") + " existem e as " + std::to_string(column_count) +
+          where + joined(names, ", ", " e ") + " existem e as " + std::to_string(column_count) +
               " colunas que a consulta lê podem ser lidas por '" + parameters.user + "'"};
 }
 
@@ -238,17 +223,34 @@ CheckLine statement_line(ErpConnection& conn, ErpCheck& check) {
 
 }  // namespace
 
+std::vector<ReadColumns> read_columns(std::string_view statement) {
+  auto is_name = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
+  std::vector<ReadColumns> tables;
+  std::size_t i = 0;
+  while (i < statement.size()) {
+    if (!is_name(statement[i])) {
+      ++i;
+      continue;
+    }
+    std::size_t start = i;
+    while (i < statement.size() && is_name(statement[i])) ++i;
+    if (i + 1 >= statement.size() || statement[i] != '.' || !is_name(statement[i + 1])) continue;
+    std::string table(statement.substr(start, i - start));
+    std::size_t column_start = ++i;
+    while (i < statement.size() && is_name(statement[i])) ++i;
+    std::string column(statement.substr(column_start, i - column_start));
+    auto entry = std::find_if(tables.begin(), tables.end(),
+                              [&](const ReadColumns& read) { return read.table == table; });
+    if (entry == tables.end()) entry = tables.insert(tables.end(), {table, {}});
+    if (std::find(entry->columns.begin(), entry->columns.end(), column) == entry->columns.end()) {
+      entry->columns.push_back(column);
+    }
+  }
+  return tables;
+}
+
 const std::vector<ReadColumns>& statement_columns() {
-  static const std::vector<ReadColumns> columns = {
-      {"cliente",
-       {"id", "razao", "cnpj_cpf", "telefone_celular", "ativo", "data_cadastro", "bairro",
-        "cidade"}},
-      {"fn_areceber",
-       {"id_cliente", "id_contrato", "status", "data_vencimento", "valor_aberto", "valor",
-        "filial_id"}},
-      {"filial", {"id", "razao"}},
-      {"cidade", {"id", "nome"}},
-  };
+  static const std::vector<ReadColumns> columns = read_columns(OVERDUE_STATEMENT);
   return columns;
 }
 

@@ -1,4 +1,4 @@
-#include "tsdb/questdb_check.h"
+#include "app/check_questdb.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "text/excerpt.h"
+#include "text/joined.h"
 #include "tsdb/endpoints.h"
 #include "tsdb/http_exchange.h"
 #include "tsdb/line_sender.h"
@@ -81,12 +82,6 @@ std::string error_of(const Json& reply) {
     return one_line_excerpt(reply["error"].get<std::string>(), kShownBodyBytes);
   }
   return one_line_excerpt(reply.dump(), kShownBodyBytes);
-}
-
-std::string joined(const std::vector<std::string>& parts) {
-  std::string text;
-  for (const std::string& part : parts) text += (text.empty() ? "" : ", ") + part;
-  return text;
 }
 
 struct WalState {

@@ -1,8 +1,9 @@
-#include "vendor/zabbix_check.h"
+#include "app/check_zabbix.h"
 
 #include <algorithm>
 
 #include "text/excerpt.h"
+#include "text/joined.h"
 #include "vendor/tcp_client.h"
 
 namespace ixc {
@@ -126,8 +127,7 @@ CheckLine values_line(const kestrelkit::ZabbixServer& zabbix_server, const std::
                 " totais (processed: 1 em cada), " + duration_text(*check.per_value) +
                 " por valor"};
   }
-  std::string keys;
-  for (const std::string& key : refused) keys += (keys.empty() ? "" : ", ") + key;
+  std::string keys = joined(refused);
   std::string found = where + ": o host '" + zabbix_host + "' recusou " +
                       std::to_string(refused.size()) + " de " + count + " totais (" + keys + ")";
   if (!failed_reply.empty()) found += "; o servidor respondeu failed: " + failed_reply;

@@ -15,6 +15,8 @@
 /// says so. Only SELECT statements are sent; nothing in the ERP changes.
 #include <chrono>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/check_report.h"
@@ -30,11 +32,16 @@ struct ErpCheck {
 
 ErpCheck check_erp(const ErpParameters& parameters, CheckReport& report);
 
-/// The columns the overdue statement reads, table by table.
+/// The columns a statement reads, table by table, in the order they first appear.
 struct ReadColumns {
-  const char* table;
-  std::vector<const char*> columns;
+  std::string table;
+  std::vector<std::string> columns;
 };
+
+/// The `table.column` names of `statement`; the statement names every column with its table.
+std::vector<ReadColumns> read_columns(std::string_view statement);
+
+/// read_columns of the overdue statement.
 const std::vector<ReadColumns>& statement_columns();
 
 }  // namespace ixc
