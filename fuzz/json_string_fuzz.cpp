@@ -1,4 +1,4 @@
-// append_json_string against Python's json.dumps with ensure_ascii: the literal is pure
+// append_ascii_json_string against Python's json.dumps with ensure_ascii: the literal is pure
 // printable ASCII, its only escapes are \" \\ \n \r \t \b \f and \u with four lowercase hex
 // digits, and nlohmann decodes it to the same text; invalid UTF-8 decodes to the text with
 // each bad subsequence as U+FFFD.
@@ -28,7 +28,7 @@ bool lower_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   std::string literal;
-  ixc::append_json_string(literal, input);
+  ixc::append_ascii_json_string(literal, input);
 
   FUZZ_REQUIRE(literal.size() >= 2 && literal.front() == '"' && literal.back() == '"', literal);
   for (std::size_t i = 1; i + 1 < literal.size(); ++i) {

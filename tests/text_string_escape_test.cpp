@@ -43,7 +43,7 @@ std::vector<StringCase> golden_strings() {
 
 std::string json_string(std::string_view text) {
   std::string out;
-  ixc::append_json_string(out, text);
+  ixc::append_ascii_json_string(out, text);
   return out;
 }
 
@@ -73,7 +73,7 @@ TEST(StringEscape, BadBytesDoNotLoseTheRestOfTheText) {
 TEST(StringEscape, AppendsAfterExistingText) {
   std::string out = "{";
   ixc::append_str_repr(out, "a");
-  ixc::append_json_string(out, "b");
+  ixc::append_ascii_json_string(out, "b");
   EXPECT_EQ(out, "{'a'\"b\"");
 }
 

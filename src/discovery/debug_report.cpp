@@ -70,12 +70,6 @@ void append_record_line(std::string& out, const ClientZbxRecord& record) {
 
 }  // namespace
 
-std::string record_line(const ClientZbxRecord& record) {
-  std::string out;
-  append_record_line(out, record);
-  return out;
-}
-
 std::string render_debug_report(const std::vector<ClientZbxRecord>& descobertaClientesZbx,
                                 const OverdueTotals& totals) {
   std::string out;

@@ -14,7 +14,4 @@ namespace ixc {
 std::string render_debug_report(const std::vector<ClientZbxRecord>& descobertaClientesZbx,
                                 const OverdueTotals& totals);
 
-/// One customer's line, without the line feed: {'{#ID_CLIENTE}': 1017, ...}.
-std::string record_line(const ClientZbxRecord& record);
-
 }  // namespace ixc

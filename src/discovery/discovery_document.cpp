@@ -9,10 +9,10 @@ namespace {
 
 void append_value(std::string& out, std::int64_t value) { append_int_repr(out, value); }
 void append_value(std::string& out, double value) { append_float_repr(out, value); }
-void append_value(std::string& out, const std::string& value) { append_json_string(out, value); }
+void append_value(std::string& out, const std::string& value) { append_ascii_json_string(out, value); }
 void append_value(std::string& out, const std::optional<std::string>& value) {
   if (value) {
-    append_json_string(out, *value);
+    append_ascii_json_string(out, *value);
   } else {
     out += "null";
   }
@@ -32,7 +32,7 @@ std::string build_discovery_document(const std::vector<ClientZbxRecord>& descobe
     visit_fields(record, [&](const char* key, const auto& value) {
       if (!first_field) out += ", ";
       first_field = false;
-      append_json_string(out, key);
+      append_ascii_json_string(out, key);
       out += ": ";
       append_value(out, value);
     });

@@ -1,7 +1,9 @@
 #pragma once
-/// The three records that one collection builds, and the one place that says which Zabbix macro
-/// keys each carries and in what order: `visit_fields` calls `visit(key, value)` field by field,
-/// and every rendering of a record walks it that way, so none can drift from the record.
+/// The three records that one collection builds. A discovery record's macro keys and their order
+/// are said in one place: `visit_fields` calls `visit(key, value)` field by field, and both of its
+/// renderings (the discovery document and the debug report) walk it that way. The storage and
+/// totals records are written field by field, by name, by their writers (tsdb/) and the item
+/// sends, each in the order of its own table or item list.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -59,34 +61,6 @@ void visit_fields(const ClientZbxRecord& r, Visit&& visit) {
   visit("{#CONTATO_CLIENTE}", r.contatoCliente);
   visit("{#VALOR_ATRASO}", r.valorAtraso);
   visit("{#TITULOS_ATRASO}", r.titulosAtraso);
-}
-
-template <class Visit>
-void visit_fields(const ClientDbRecord& r, Visit&& visit) {
-  visit("{#ID_CLIENTE}", r.idCliente);
-  visit("{#ID_CONTRATO}", r.idContrato);
-  visit("{#RAZAO_SOCIAL}", r.razaoSocial);
-  visit("{#CPF_CNPJ}", r.cpfCnpj);
-  visit("{#CONTATO_CLIENTE}", r.contatoCliente);
-  visit("{#STATUS_CLIENTE}", r.statusCliente);
-  visit("{#DATA_CADASTRO}", r.dataCadastro);
-  visit("{#VALOR_ATRASO}", r.valorAtraso);
-  visit("{#TITULOS_ATRASO}", r.titulosAtraso);
-  visit("{#DATA_VENCIMENTO}", r.dataVencimento);
-  visit("{#FILIAL}", r.filial);
-  visit("{#CIDADE}", r.cidade);
-  visit("{#BAIRRO}", r.bairro);
-  visit("{#IXC_IDENTIFICATION}", r.ixcIdentification);
-}
-
-template <class Visit>
-void visit_fields(const TotalsRecord& r, Visit&& visit) {
-  visit("{#CLIENTES_ATRASO_INATIVO}", r.clientesAtrasoInativo);
-  visit("{#CLIENTES_ATRASO_ATIVO}", r.clientesAtrasoAtivo);
-  visit("{#TITULOS_ATRASO_INATIVO}", r.titulosAtrasoInativo);
-  visit("{#TITULOS_ATRASO_ATIVO}", r.titulosAtrasoAtivo);
-  visit("{#VALOR_ATRASO_INATIVO}", r.valorAtrasoInativo);
-  visit("{#VALOR_ATRASO_ATIVO}", r.valorAtrasoAtivo);
 }
 
 }  // namespace ixc

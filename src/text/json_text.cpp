@@ -20,7 +20,7 @@ bool passes_unescaped(unsigned char c) { return c >= 0x20 && c <= 0x7E && c != '
 
 }  // namespace
 
-void append_json_string(std::string& out, std::string_view utf8) {
+void append_ascii_json_string(std::string& out, std::string_view utf8) {
   out.push_back('"');
   std::size_t pos = 0;
   while (pos < utf8.size()) {

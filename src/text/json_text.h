@@ -10,6 +10,6 @@
 /// not escaped. Invalid UTF-8 reads as U+FFFD per maximal bad subsequence (text/utf8_decode.h).
 namespace ixc {
 
-void append_json_string(std::string& out, std::string_view utf8);
+void append_ascii_json_string(std::string& out, std::string_view utf8);
 
 }  // namespace ixc

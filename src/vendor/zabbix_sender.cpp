@@ -27,7 +27,7 @@ SendError malformed_address(std::string_view text) {
 // Escapes as zabbix_sender does: quote, backslash and the C0 controls only ("/", DEL and
 // every byte >= 0x80 pass unchanged, invalid UTF-8 included), so that the server sees the
 // same bytes from either sender.
-void append_json_string(std::string& out, std::string_view text) {
+void append_sender_json_string(std::string& out, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
   out.push_back('"');
   std::size_t run_start = 0;
@@ -95,11 +95,11 @@ std::string request_frame(std::string_view host, std::string_view key, std::stri
   frame.reserve(kHeaderSize + 72 + host.size() + key.size() + value.size() + value.size() / 8);
   start_frame(frame);
   frame.append(R"({"request":"sender data","data":[{"host":)");
-  append_json_string(frame, host);
+  append_sender_json_string(frame, host);
   frame.append(R"(,"key":)");
-  append_json_string(frame, key);
+  append_sender_json_string(frame, key);
   frame.append(R"(,"value":)");
-  append_json_string(frame, value);
+  append_sender_json_string(frame, value);
   frame.append("}]}");
   if (!finish_frame(frame)) {
     throw SendError("Valor grande demais para o protocolo Zabbix: " +

@@ -36,7 +36,7 @@ std::string next_error_id() {
 HttpResponse write_error(const std::string& message, int line, int status = 400,
                          const char* code = "invalid") {
   std::string body = "{\"code\":\"" + std::string(code) + "\",\"message\":";
-  append_json_string(body, message);
+  append_questdb_json_string(body, message);
   body += ",\"line\":" + std::to_string(line) + ",\"errorId\":\"" + next_error_id() + "\"}";
   return {status, kJson, body, {}};
 }

@@ -43,7 +43,7 @@ void append_columns(std::string& out, const ResultColumns& columns) {
   for (size_t i = 0; i < columns.size(); ++i) {
     if (i > 0) out += ',';
     out += "{\"name\":";
-    append_json_string(out, columns[i].first);
+    append_questdb_json_string(out, columns[i].first);
     out += ",\"type\":\"" + std::string(columns[i].second) + "\"}";
   }
   out += ']';
@@ -61,7 +61,7 @@ const char* boolean(bool value) { return value ? "true" : "false"; }
 
 void open_result(std::string& out, std::string_view query) {
   out = "{\"query\":";
-  append_json_string(out, query);
+  append_questdb_json_string(out, query);
   out += ",\"columns\":";
 }
 
@@ -76,7 +76,7 @@ ExecReply show_columns(std::string_view query, const Table& table, ServerVersion
     bool symbol = d.type == ColumnType::Symbol;
     if (i > 0) out += ',';
     out += '[';
-    append_json_string(out, d.name);
+    append_questdb_json_string(out, d.name);
     out += ",\"" + std::string(type_name(d.type)) + "\",";
     out += boolean(symbol && d.indexed);
     out += ',' + std::to_string(symbol && d.indexed ? d.index_capacity : 0) + ',';
@@ -112,7 +112,7 @@ void append_cell(std::string& out, const Column& column, std::int64_t cell) {
   switch (column.definition.type) {
     case ColumnType::Symbol:
     case ColumnType::String:
-      append_json_string(out, column.texts[static_cast<size_t>(cell)]);
+      append_questdb_json_string(out, column.texts[static_cast<size_t>(cell)]);
       return;
     case ColumnType::Timestamp:
       out += '"';
@@ -131,7 +131,7 @@ ExecReply select_all(std::string_view query, const Table& table) {
   for (size_t i = 0; i < table.columns.size(); ++i) {
     if (i > 0) out += ',';
     out += "{\"name\":";
-    append_json_string(out, table.columns[i].definition.name);
+    append_questdb_json_string(out, table.columns[i].definition.name);
     out += ",\"type\":\"" + std::string(type_name(table.columns[i].definition.type)) + "\"}";
   }
   out += "],\"timestamp\":" + std::to_string(table.designated) + ",\"dataset\":[";
@@ -167,7 +167,7 @@ ExecReply wal_tables(std::string_view query, const TableStore& store, ServerVers
     if (!table.wal) continue;
     if (count++ > 0) out += ',';
     out += '[';
-    append_json_string(out, table.name);
+    append_questdb_json_string(out, table.name);
     std::string writer = std::to_string(table.wal_txn - table.held_txn);
     out += table.wal_suspended ? ",true," : ",false,";
     out += writer + ",0," + std::to_string(table.wal_txn) + ",\"\",\"\"";
@@ -184,7 +184,7 @@ ExecReply build(std::string_view query, ServerVersion version) {
   bool nine = version == ServerVersion::V9;
   append_columns(out, {{nine ? "build()" : "build", "STRING"}});
   out += ",\"timestamp\":-1,\"dataset\":[[";
-  append_json_string(out,
+  append_questdb_json_string(out,
                      std::string("Build Information: QuestDB ") + (nine ? "9.2.3" : "8.0.3") +
                          ", JDK 17.0.15, Commit Hash 0000000000000000000000000000000000000000");
   out += "]],\"count\":1}";

@@ -6,7 +6,7 @@
 
 namespace ixc::standin {
 
-void append_json_string(std::string& out, std::string_view text) {
+void append_questdb_json_string(std::string& out, std::string_view text) {
   out.push_back('"');
   size_t plain_from = 0;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -98,9 +98,9 @@ void append_iso_timestamp(std::string& out, std::int64_t micros) {
 
 std::string exec_error_object(std::string_view query, std::string_view error, int position) {
   std::string out = "{\"query\":";
-  append_json_string(out, query);
+  append_questdb_json_string(out, query);
   out += ",\"error\":";
-  append_json_string(out, error);
+  append_questdb_json_string(out, error);
   out += ",\"position\":" + std::to_string(position) + "}";
   return out;
 }

@@ -9,7 +9,7 @@
 
 namespace ixc::standin {
 
-void append_json_string(std::string& out, std::string_view text);
+void append_questdb_json_string(std::string& out, std::string_view text);
 
 /// NaN and the infinities are written as null, as QuestDB shows a null DOUBLE.
 void append_json_double(std::string& out, double value);

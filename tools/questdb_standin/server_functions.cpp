@@ -10,7 +10,7 @@ const char kDdlOk[] = "{\"ddl\":\"OK\"}";
 
 std::string result_head(std::string_view query, const std::string& columns) {
   std::string out = "{\"query\":";
-  append_json_string(out, query);
+  append_questdb_json_string(out, query);
   out += ",\"columns\":";
   out += columns;
   out += ",\"timestamp\":-1,\"dataset\":[";
