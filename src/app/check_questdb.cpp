@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
-#include <memory>
-#include <new>
 #include <nlohmann/json.hpp>
 
 #include "text/excerpt.h"
@@ -15,7 +13,6 @@
 #include "tsdb/line_sender.h"
 #include "tsdb/query_client.h"
 #include "tsdb/schema.h"
-#include "vendor/tcp_client.h"
 
 namespace ixc {
 namespace {
@@ -34,20 +31,6 @@ std::string credentials_advice() {
          " e http.password igual à senha fixa do programa (README, \"QuestDB\") em "
          "server.conf, ou QDB_HTTP_USER e QDB_HTTP_PASSWORD no ambiente do servidor, e de um "
          "reinício";
-}
-
-// One statement to /exec on a connection of its own, as run_query sends it, but the reply kept
-// whole: its status tells a refusal of the credentials from an answer.
-HttpReply exec(const std::string& sql) {
-  CurlHandle handle = new_curl_handle();
-  std::unique_ptr<char, decltype(&curl_free)> encoded(
-      curl_easy_escape(handle.get(), sql.data(), static_cast<int>(sql.size())), curl_free);
-  if (!encoded) throw std::bad_alloc();
-  std::string endpoint = query_host() + "/exec";
-  return http_exchange(handle.get(), {.url = endpoint + "?query=" + encoded.get() + "&fmt=json",
-                                      .shown_url = endpoint,
-                                      .user = kQuestUser,
-                                      .password = kQuestPassword});
 }
 
 // The query client's decoding, so that a reply the run would refuse is refused here too.
@@ -126,7 +109,7 @@ struct ExecAnswer {
 ExecAnswer exec_line(const std::string& endpoint) {
   ExecAnswer answer;
   HttpReply reply;
-  auto failure = failure_of(kRequestLimit, [&] { reply = exec("select build()"); });
+  auto failure = failure_of(kRequestLimit, [&] { reply = exec_reply("select build()"); });
   const std::string unchecked = " (versão, tabelas e dados não verificados)";
   if (failure) {
     if (!failure->starts_with(endpoint)) *failure = endpoint + ": " + *failure;
@@ -165,23 +148,9 @@ CheckLine version_line(const Json& reply, const std::string& endpoint) {
   return {Mark::ok, "QuestDB versão", endpoint + ": " + one_line_excerpt(version, kShownBodyBytes)};
 }
 
-CheckLine table_line(const TableSchema& table,
-                     const std::optional<std::map<std::string, WalState>>& wal,
-                     const std::string& wal_error, const std::string& endpoint) {
-  std::string subject = "QuestDB " + std::string(table.name);
-  Json listing;
-  auto failure =
-      failure_of(kRequestLimit, [&] { listing = decoded(exec(show_columns_statement(table))); });
-  if (failure) return {Mark::falha, subject, endpoint + ": " + *failure};
-  if (!listing.contains("dataset")) {
-    std::string error = error_of(listing);
-    if (error.starts_with("table does not exist")) {
-      return {Mark::aviso, subject,
-              endpoint + ": a tabela não existe; a primeira coleta a cria (" + error + ")"};
-    }
-    return {Mark::falha, subject, endpoint + ": SHOW COLUMNS falhou: " + error};
-  }
-
+// The table's columns and designated timestamp against its schema; `mark` becomes AVISO for a
+// column missing or another designated timestamp.
+std::string columns_finding(const TableSchema& table, const Json& listing, Mark& mark) {
   int name_at = column_index(listing, {"column"});
   int designated_at = column_index(listing, {"designated"});
   std::vector<std::string> present;
@@ -199,8 +168,6 @@ CheckLine table_line(const TableSchema& table,
     }
   }
 
-  Mark mark = Mark::ok;
-  std::vector<std::string> notes;
   std::string found = std::to_string(present.size()) + " colunas (esperadas " +
                       std::to_string(table.columns.size()) + ")";
   if (!missing.empty()) {
@@ -219,11 +186,33 @@ CheckLine table_line(const TableSchema& table,
     found += ", timestamp designado " + (designated.empty() ? "nenhum" : designated) +
              " em vez de " + std::string(table.designated);
   }
+  return found;
+}
+
+CheckLine table_line(const TableSchema& table,
+                     const std::optional<std::map<std::string, WalState>>& wal,
+                     const std::string& wal_error, const std::string& endpoint) {
+  std::string subject = "QuestDB " + std::string(table.name);
+  Json listing;
+  auto failure = failure_of(kRequestLimit,
+                            [&] { listing = decoded(exec_reply(show_columns_statement(table))); });
+  if (failure) return {Mark::falha, subject, endpoint + ": " + *failure};
+  if (!listing.contains("dataset")) {
+    std::string error = error_of(listing);
+    if (error.starts_with("table does not exist")) {
+      return {Mark::aviso, subject,
+              endpoint + ": a tabela não existe; a primeira coleta a cria (" + error + ")"};
+    }
+    return {Mark::falha, subject, endpoint + ": SHOW COLUMNS falhou: " + error};
+  }
+
+  Mark mark = Mark::ok;
+  std::string found = columns_finding(table, listing, mark);
   if (!wal) {
-    if (mark == Mark::ok) mark = Mark::aviso;
+    mark = Mark::aviso;
     found += ", WAL não verificado (wal_tables(): " + wal_error + ")";
   } else if (auto state = wal->find(std::string(table.name)); state == wal->end()) {
-    if (mark == Mark::ok) mark = Mark::aviso;
+    mark = Mark::aviso;
     found += ", sem WAL (DEDUP UPSERT KEYS não vale sem ele)";
   } else if (state->second.suspended) {
     return {Mark::falha, subject,
@@ -241,20 +230,13 @@ CheckLine table_line(const TableSchema& table,
 }
 
 CheckLine write_line() {
-  SenderConfig config;
   std::string url;
   HttpReply reply;
   auto failure = failure_of(kRequestLimit, [&] {
-    config = parse_sender_conf(sender_conf());
-    url = "http://" + kestrelkit::tcp_peer_text(config.host, config.port) + "/write";
+    LineSender sender = LineSender::from_conf(sender_conf());
+    url = sender.write_url();
     // An empty body is answered 204 and writes nothing: the credentials are all it tries.
-    CurlHandle handle = new_curl_handle();
-    reply = http_exchange(handle.get(), {.url = url + "?precision=n",
-                                         .shown_url = url,
-                                         .post = std::string_view(""),
-                                         .content_type = "text/plain; charset=utf-8",
-                                         .user = config.username,
-                                         .password = config.password});
+    reply = sender.post_lines("");
   });
   if (failure) {
     if (!url.empty() && !failure->starts_with(url)) *failure = url + ": " + *failure;
@@ -262,13 +244,13 @@ CheckLine write_line() {
   }
   if (reply.status == 204) {
     return {Mark::ok, "QuestDB /write",
-            url + " aceita o usuário '" + config.username +
+            url + " aceita o usuário '" + std::string(kQuestUser) +
                 "' (um pedido vazio, respondido 204, sem linha escrita)"};
   }
   if (reply.status == 401) {
-    return {
-        Mark::falha, "QuestDB /write",
-        url + " recusou o usuário '" + config.username + "' (HTTP 401): " + credentials_advice()};
+    return {Mark::falha, "QuestDB /write",
+            url + " recusou o usuário '" + std::string(kQuestUser) +
+                "' (HTTP 401): " + credentials_advice()};
   }
   return {Mark::falha, "QuestDB /write",
           url + " respondeu HTTP " + std::to_string(reply.status) + " a um pedido vazio: \"" +
@@ -298,8 +280,8 @@ std::string age_text(std::int64_t seconds) {
 CheckLine data_line(const std::string& endpoint) {
   Json last, rows;
   auto failure = failure_of(kRequestLimit, [&] {
-    last = decoded(exec("SELECT max(timestamp) FROM ixcClientesSoma"));
-    rows = decoded(exec("SELECT count() FROM ixcClientes"));
+    last = decoded(exec_reply("SELECT max(timestamp) FROM ixcClientesSoma"));
+    rows = decoded(exec_reply("SELECT count() FROM ixcClientes"));
   });
   if (failure) return {Mark::falha, "QuestDB dados", endpoint + ": " + *failure};
   if (!last.contains("dataset") || !rows.contains("dataset")) {
@@ -344,7 +326,7 @@ void check_questdb(CheckReport& report) {
     std::optional<std::map<std::string, WalState>> wal;
     std::string wal_error;
     auto failure = failure_of(kRequestLimit, [&] {
-      Json reply = decoded(exec("select * from wal_tables()"));
+      Json reply = decoded(exec_reply("select * from wal_tables()"));
       if (reply.contains("dataset")) {
         wal = wal_states(reply);
       } else {

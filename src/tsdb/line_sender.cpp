@@ -151,7 +151,7 @@ void LineSender::flush() {
   if (start < all.size()) post(all.substr(start));
 }
 
-void LineSender::post(std::string_view body) {
+HttpReply LineSender::post_lines(std::string_view body) {
   HttpRequest request{
       .url = write_url_ + "?precision=n",
       .shown_url = write_url_,
@@ -160,9 +160,13 @@ void LineSender::post(std::string_view body) {
       .user = config_.username,
       .password = config_.password,
   };
+  return http_exchange(handle_.get(), request);
+}
+
+void LineSender::post(std::string_view body) {
   HttpReply reply;
   try {
-    reply = http_exchange(handle_.get(), request);
+    reply = post_lines(body);
   } catch (const HttpFailure& failure) {
     throw IngressError(std::string("Could not flush buffer: ") + failure.what());
   }

@@ -66,6 +66,11 @@ class LineSender {
   /// Where each request of the next flush after the first starts in buffer(): a line's start.
   const std::vector<std::size_t>& request_starts() const { return request_starts_; }
 
+  /// Posts `body` as it is, past the buffer, and returns the reply whatever its status; raises
+  /// HttpFailure when the request fails. The check job posts an empty body, which the server
+  /// answers 204 without writing anything, to try the credentials.
+  HttpReply post_lines(std::string_view body);
+
   /// "http://HOST:PORT/write", as error texts name it.
   const std::string& write_url() const { return write_url_; }
 

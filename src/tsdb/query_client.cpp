@@ -23,7 +23,7 @@ std::string url_encoded(CURL* handle, const std::string& text) {
 
 }  // namespace
 
-std::optional<nlohmann::ordered_json> run_query(const std::string& sql_query) {
+HttpReply exec_reply(const std::string& sql_query) {
   std::string endpoint = query_host() + "/exec";
   CurlHandle handle = new_curl_handle();
   HttpRequest request{
@@ -32,14 +32,18 @@ std::optional<nlohmann::ordered_json> run_query(const std::string& sql_query) {
       .user = kQuestUser,
       .password = kQuestPassword,
   };
+  return http_exchange(handle.get(), request);
+}
+
+std::optional<nlohmann::ordered_json> run_query(const std::string& sql_query) {
   HttpReply reply;
   try {
-    reply = http_exchange(handle.get(), request);
+    reply = exec_reply(sql_query);
   } catch (const HttpFailure& failure) {
     print_line(std::string("Error: ") + failure.what());
     return std::nullopt;
   }
-  return decode_reply(endpoint, reply);
+  return decode_reply(query_host() + "/exec", reply);
 }
 
 nlohmann::ordered_json decode_reply(const std::string& endpoint, const HttpReply& reply) {

@@ -28,6 +28,11 @@ inline constexpr int kMaxReplyDepth = 32;
 
 std::optional<nlohmann::ordered_json> run_query(const std::string& sql_query);
 
+/// The request of run_query with the reply kept whole, status and body, for the check job,
+/// which tells a refusal of the credentials from an answer. Raises HttpFailure when the request
+/// fails; prints nothing.
+HttpReply exec_reply(const std::string& sql_query);
+
 /// The reply body decoded as JSON, member order kept; QueryError naming `endpoint`, the status
 /// and the start of the body (on one line) when it is not JSON or nests past kMaxReplyDepth.
 nlohmann::ordered_json decode_reply(const std::string& endpoint, const HttpReply& reply);
