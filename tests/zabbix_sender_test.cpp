@@ -320,7 +320,7 @@ const std::string kOtherKey = "00112233445566778899aabbccddeeff";
 
 ZabbixServer with_psk(const std::string& address, const std::string& file,
                       const std::string& identity = kIdentity) {
-  return {address, {ZabbixTlsConnect::psk, identity, file}};
+  return zabbix_server_at(address, {ZabbixTlsConnect::psk, identity, file});
 }
 
 TEST(ZabbixSenderPsk, ValuesArriveInsideTheSessionAsTheSameFrames) {

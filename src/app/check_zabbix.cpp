@@ -31,12 +31,7 @@ Seconds timed(Call&& call) {
 }
 
 std::string server_text(const kestrelkit::ZabbixServer& zabbix_server) {
-  try {
-    kestrelkit::ZabbixAddress address = kestrelkit::parse_zabbix_server(zabbix_server.address);
-    return "Zabbix " + kestrelkit::tcp_peer_text(address.host, address.port);
-  } catch (const kestrelkit::SendError&) {
-    return "Zabbix " + zabbix_server.address;  // the send itself says what is wrong with it
-  }
+  return "Zabbix " + kestrelkit::tcp_peer_text(zabbix_server.node.host, zabbix_server.node.port);
 }
 
 bool uses_psk(const kestrelkit::ZabbixServer& zabbix_server) {

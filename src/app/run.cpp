@@ -39,7 +39,9 @@ int dispatch(const std::string& program_path, const RunOptions& options) {
   // Every host of this installation reports to the one Zabbix server fixed at build time; the
   // short form has no host and fails here.
   required(settings.zabbix_host, "zabbix_host");
-  const kestrelkit::ZabbixServer zabbix_server{options.zabbix_server, options.zabbix_tls};
+  // Read once here, for every value of the run.
+  const kestrelkit::ZabbixServer zabbix_server =
+      kestrelkit::zabbix_server_at(options.zabbix_server, options.zabbix_tls);
   if (settings.mode == "descobertaClientes") {
     return descobertaClientes(zabbix_server, options.erp_tls);
   }

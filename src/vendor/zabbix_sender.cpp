@@ -244,6 +244,10 @@ SenderReply parse_reply(std::string_view body, const std::string& where) {
 
 }  // namespace
 
+ZabbixServer zabbix_server_at(std::string_view address, ZabbixTls tls) {
+  return {std::string(address), std::move(tls), parse_zabbix_server(address)};
+}
+
 ZabbixAddress parse_zabbix_server(std::string_view text) {
   std::optional<HostPort> address = parse_host_port(text, 10051);
   if (!address) throw malformed_address(text);
@@ -290,23 +294,22 @@ SenderReply send_zabbix(const ZabbixServer& zabbix_server, std::string_view zabb
                         std::string_view key, const ItemValue& value) {
   // A limit that was spent and swallowed higher up must not let one more value through.
   check_time_left();
-  ZabbixAddress address = parse_zabbix_server(zabbix_server.address);
-  return exchange(zabbix_server, address, request_frame(zabbix_host, key, value_text(value)));
+  return exchange(zabbix_server, zabbix_server.node,
+                  request_frame(zabbix_host, key, value_text(value)));
 }
 
 SenderReply send_sender_request(const ZabbixServer& zabbix_server, std::string_view body) {
   check_time_left();
-  ZabbixAddress address = parse_zabbix_server(zabbix_server.address);
   std::string frame;
   start_frame(frame);
   frame.append(body);
   if (!finish_frame(frame)) throw SendError("Pedido grande demais para o protocolo Zabbix");
-  return exchange(zabbix_server, address, frame);
+  return exchange(zabbix_server, zabbix_server.node, frame);
 }
 
 SenderReply send_zabbix(std::string_view zabbix_server, std::string_view zabbix_host,
                         std::string_view key, const ItemValue& value) {
-  return send_zabbix(ZabbixServer{std::string(zabbix_server), {}}, zabbix_host, key, value);
+  return send_zabbix(zabbix_server_at(zabbix_server), zabbix_host, key, value);
 }
 
 }  // namespace kestrelkit

@@ -44,21 +44,26 @@ struct ZabbixTls {
 /// The mode named `text` ("unencrypted", "psk"), else SendError naming the text.
 ZabbixTlsConnect parse_zabbix_tls_connect(std::string_view text);
 
-/// The server as the run is set up to reach it: its address text and the encryption.
-struct ZabbixServer {
-  std::string address;  // as parse_zabbix_server reads it
-  ZabbixTls tls;
-};
-
 /// Where the values go.
 struct ZabbixAddress {
   std::string host;  // a name or an IPv4/IPv6 literal, without brackets
   std::uint16_t port = 10051;
 };
 
-/// Reads "host", "host:port", "[ipv6]" or "[ipv6]:port"; the port is 10051 when none is given.
-/// Raises SendError naming the text when it is none of those.
+/// Reads "host", "host:port", "[ipv6]" or "[ipv6]:port" (vendor/host_port.h); the port is 10051
+/// when none is given. Raises SendError naming the text when it is none of those.
 ZabbixAddress parse_zabbix_server(std::string_view zabbix_server);
+
+/// The server as the run is set up to reach it: its address, read once for the whole run, and
+/// the encryption.
+struct ZabbixServer {
+  std::string address;  // the text as the build gives it, as messages name it
+  ZabbixTls tls;
+  ZabbixAddress node;  // `address` as parse_zabbix_server read it
+};
+
+/// The server at `address` with `tls`; SendError naming the text when it is malformed.
+ZabbixServer zabbix_server_at(std::string_view address, ZabbixTls tls = {});
 
 /// Reads one whole reply as it arrived, header included; bytes after the frame that the header
 /// announces are not looked at. Raises SendError, whose text starts with `where` and stays on
