@@ -4,7 +4,9 @@
 // TimeoutException once the run-time limit is spent.
 #include "vendor/zabbix_sender.h"
 
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -28,6 +30,8 @@
 namespace kestrelkit {
 namespace {
 
+using ixc::test::free_loopback_port;
+using ixc::test::LoopbackSocket;
 using ixc::test::TrapperOptions;
 using ixc::test::TrapperStandin;
 using std::chrono::milliseconds;
@@ -223,6 +227,66 @@ TEST(ZabbixSenderAddress, AcceptedFormsAndTheDefaultPort) {
     EXPECT_EQ(address.host, host);
     EXPECT_EQ(address.port, port);
   }
+}
+
+TEST(ZabbixSenderAddress, AClusterIsItsNodesSeparatedBySemicolons) {
+  auto nodes = parse_zabbix_cluster("zabbix-1;10.0.0.6:10052;[2001:db8::5]:1");
+  ASSERT_EQ(nodes.size(), 3u);
+  EXPECT_EQ(nodes[0].host, "zabbix-1");
+  EXPECT_EQ(nodes[0].port, 10051);
+  EXPECT_EQ(nodes[1].port, 10052);
+  EXPECT_EQ(nodes[2].host, "2001:db8::5");
+  EXPECT_EQ(parse_zabbix_cluster("zabbix").size(), 1u);
+  for (const char* text : {"a;", ";a", "a;;b", "a; b", "a;b:0", "a,b"}) {
+    SCOPED_TRACE(text);
+    std::string error = send_error_text([&] { parse_zabbix_cluster(text); });
+    EXPECT_NE(error.find("\"" + std::string(text) + "\""), std::string::npos) << error;
+  }
+}
+
+// After a failover the old active node refuses connections; a node whose connection is never
+// answered (a full backlog here, a dead host in real life) costs the bound once.
+TEST(ZabbixSenderCluster, ValuesGoToTheNodeThatAnswersWhichIsKeptForTheRun) {
+  TrapperStandin active;
+  std::uint16_t standby = free_loopback_port();
+  ZabbixServer cluster =
+      zabbix_server_at("127.0.0.1:" + std::to_string(standby) + ";" + active.address());
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(send_zabbix(cluster, "ixc-lab", "k", i).processed, 1);
+  EXPECT_EQ(active.records().size(), 20u);
+  EXPECT_EQ(cluster.answering, 1u);
+
+  // Answering and refusing the value is no failover: Zabbix answered.
+  TrapperStandin refusing({.fault = "unknown"});
+  TrapperStandin other;
+  ZabbixServer first_refuses = zabbix_server_at(refusing.address() + ";" + other.address());
+  EXPECT_EQ(send_zabbix(first_refuses, "ixc-lab", "k", 1).processed, 0);
+  EXPECT_TRUE(other.records().empty());
+
+  LoopbackSocket full(true);
+  ::listen(full.fd, 0);  // one connection waiting fills it; later handshakes go unanswered
+  int taken = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(full.port);
+  inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+  ::connect(taken, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  ZabbixServer silent_first =
+      zabbix_server_at("127.0.0.1:" + std::to_string(full.port) + ";" + active.address());
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 5; ++i) send_zabbix(silent_first, "ixc-lab", "k", i);
+  auto spent = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(spent, kFailoverConnectBound);
+  EXPECT_LT(spent, 2 * kFailoverConnectBound);
+  ::close(taken);
+
+  // No node answers: one line naming each.
+  std::uint16_t gone = free_loopback_port();
+  std::string both = "127.0.0.1:" + std::to_string(standby) + ";127.0.0.1:" + std::to_string(gone);
+  std::string text = send_error_text([&] { send_zabbix(zabbix_server_at(both), "h", "k", 1); });
+  EXPECT_EQ(text,
+            "nenhum nó do cluster Zabbix atendeu: Zabbix 127.0.0.1:" + std::to_string(standby) +
+                ": conexão recusada; Zabbix 127.0.0.1:" + std::to_string(gone) +
+                ": conexão recusada");
 }
 
 TEST(ZabbixSenderAddress, HostNameIsResolved) {

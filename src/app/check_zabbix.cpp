@@ -1,6 +1,7 @@
 #include "app/check_zabbix.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "text/excerpt.h"
 #include "text/joined.h"
@@ -30,8 +31,48 @@ Seconds timed(Call&& call) {
   return std::chrono::steady_clock::now() - started;
 }
 
+std::string node_text(const kestrelkit::ZabbixAddress& node) {
+  return kestrelkit::tcp_peer_text(node.host, node.port);
+}
+
+// The node that the next value goes to.
 std::string server_text(const kestrelkit::ZabbixServer& zabbix_server) {
-  return "Zabbix " + kestrelkit::tcp_peer_text(zabbix_server.node.host, zabbix_server.node.port);
+  return "Zabbix " + node_text(zabbix_server.nodes[zabbix_server.answering]);
+}
+
+// Of a cluster only the active node listens: each node is asked once, and the values of the
+// checks after this one go to the first that answers, as a collection's would.
+CheckLine cluster_line(const kestrelkit::ZabbixServer& zabbix_server) {
+  std::vector<std::string> states;
+  std::optional<std::size_t> active;
+  bool unreachable = false;
+  for (std::size_t i = 0; i < zabbix_server.nodes.size(); ++i) {
+    const kestrelkit::ZabbixAddress& node = zabbix_server.nodes[i];
+    std::string state;
+    auto failure = failure_of(kProbeLimit, [&] {
+      try {
+        kestrelkit::send_sender_request(zabbix_server, node, kEmptyRequest);
+        state = "ativo";
+        if (!active) active = i;
+      } catch (const kestrelkit::ZabbixNodeUnreachable& error) {
+        bool refused =
+            std::string_view(error.what()).ends_with(kestrelkit::tcp_error_text(ECONNREFUSED));
+        unreachable = unreachable || !refused;
+        state = refused ? "em espera (recusa conexões)"
+                        : "inalcançável (" + std::string(error.what()) + ")";
+      }
+    });
+    // A node that takes the connection and then fails the exchange answered: it is no standby.
+    if (failure) state = "responde com falha (" + *failure + ")";
+    states.push_back(node_text(node) + " " + state);
+  }
+  std::string found = "Zabbix " + joined(states, "; ");
+  if (!active) {
+    return {Mark::falha, "Zabbix cluster",
+            found + ": nenhum nó ativo; os valores de uma coleta não seriam entregues"};
+  }
+  zabbix_server.answering = *active;
+  return {unreachable ? Mark::aviso : Mark::ok, "Zabbix cluster", found};
 }
 
 bool uses_psk(const kestrelkit::ZabbixServer& zabbix_server) {
@@ -137,6 +178,7 @@ ZabbixCheck check_zabbix(const kestrelkit::ZabbixServer& zabbix_server,
                          const std::string& zabbix_host,
                          const std::optional<std::vector<TotalItem>>& totals, CheckReport& report) {
   ZabbixCheck check;
+  if (zabbix_server.nodes.size() > 1) ixc::report(report, cluster_line(zabbix_server));
   CheckLine connection = connection_line(zabbix_server, check);
   bool reachable = connection.mark != Mark::falha;
   ixc::report(report, std::move(connection));

@@ -2,6 +2,9 @@
 /// The Zabbix part of the check job, against the server this build sends to, one report line
 /// each:
 ///
+///   Zabbix cluster  with more than one node only: each node asked once, named active (it
+///                   answers), standby (it refuses the connection) or unreachable; the lines
+///                   after it go to the first active node. FALHA when none is active
 ///   Zabbix conexão  the server answers the sender protocol (an empty request, which stores
 ///                   nothing), over this build's transport, PSK handshake included; the time of
 ///                   one exchange, two round trips

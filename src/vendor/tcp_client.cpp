@@ -178,7 +178,8 @@ std::vector<Address> resolve(std::string_view host_view, std::uint16_t port,
 }
 
 // Connects to one address; returns the errno of the failure, or 0.
-int connect_one(TcpConnection& connection, const Address& address) {
+int connect_one(TcpConnection& connection, const Address& address,
+                std::chrono::milliseconds connect_bound) {
   connection.fd =
       ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (connection.fd < 0) {
@@ -189,9 +190,27 @@ int connect_one(TcpConnection& connection, const Address& address) {
     return 0;
   }
   if (errno != EINPROGRESS) return errno;
+  short events = 0;
+  if (connect_bound >= kUnlimited) {
+    events = wait_ready(connection.fd, POLLOUT, connection.peer);
+  } else {
+    auto deadline = std::chrono::steady_clock::now() + connect_bound;
+    for (;;) {
+      auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return ETIMEDOUT;
+      pollfd entry{connection.fd, POLLOUT, 0};
+      int ready = ::poll(&entry, 1, poll_timeout_ms(left));
+      if (ready > 0) {
+        events = entry.revents;
+        break;
+      }
+      if (ready < 0 && errno != EINTR) return errno;
+    }
+  }
   // Writable without an error condition means connected; the error is asked for only when
   // there is one, which saves a system call on every value.
-  if (!(wait_ready(connection.fd, POLLOUT, connection.peer) & (POLLERR | POLLHUP))) return 0;
+  if (!(events & (POLLERR | POLLHUP))) return 0;
   int error = 0;
   socklen_t length = sizeof error;
   if (getsockopt(connection.fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
@@ -222,17 +241,24 @@ void tcp_wait(TcpConnection& connection, bool writable) {
 
 std::string tcp_error_text(int error) { return errno_text(error); }
 
-TcpConnection tcp_connect(std::string_view host, std::uint16_t port) {
+TcpConnection tcp_connect(std::string_view host, std::uint16_t port,
+                          std::chrono::milliseconds connect_bound) {
   check_time_left();
   std::string peer = tcp_peer_text(host, port);
+  std::vector<Address> addresses;
+  try {
+    addresses = resolve(host, port, peer);
+  } catch (const TcpError& error) {
+    throw TcpConnectError(error.what());
+  }
   int last_error = 0;
-  for (const auto& address : resolve(host, port, peer)) {
+  for (const auto& address : addresses) {
     TcpConnection connection;
     connection.peer = peer;
-    last_error = connect_one(connection, address);
+    last_error = connect_one(connection, address, connect_bound);
     if (last_error == 0) return connection;
   }
-  throw TcpError(peer + ": " + errno_text(last_error));
+  throw TcpConnectError(peer + ": " + errno_text(last_error));
 }
 
 void tcp_send_all(TcpConnection& connection, std::string_view bytes) {

@@ -15,11 +15,17 @@
 #include <string_view>
 
 #include "vendor/host_port.h"
+#include "vendor/runtime_limiter.h"
 
 namespace kestrelkit {
 
 struct TcpError : std::runtime_error {
   using std::runtime_error::runtime_error;
+};
+
+/// The connection could not be made at all (the name, the connect): nothing was sent.
+struct TcpConnectError : TcpError {
+  using TcpError::TcpError;
 };
 
 /// An open connection; the socket closes when the value goes out of scope.
@@ -34,8 +40,10 @@ struct TcpConnection {
 };
 
 /// Connects to `host` (an IPv4 or IPv6 literal, or a name) on `port`, trying each resolved
-/// address in turn until one accepts.
-TcpConnection tcp_connect(std::string_view host, std::uint16_t port);
+/// address in turn until one accepts; each connect waits at most `connect_bound` as well as the
+/// time left of the limit. Raises TcpConnectError when none accepts.
+TcpConnection tcp_connect(std::string_view host, std::uint16_t port,
+                          std::chrono::milliseconds connect_bound = kUnlimited);
 
 /// Writes all of `bytes`.
 void tcp_send_all(TcpConnection& connection, std::string_view bytes);

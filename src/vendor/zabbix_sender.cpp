@@ -21,7 +21,8 @@ constexpr std::size_t kReplyLimit = 64u << 20;  // a real reply is under 100 byt
 
 SendError malformed_address(std::string_view text) {
   return SendError("Endereço do servidor Zabbix inválido: \"" + std::string(text) +
-                   "\" (esperado host, host:porta, [ipv6] ou [ipv6]:porta)");
+                   "\" (esperado host, host:porta, [ipv6] ou [ipv6]:porta; os nós de um cluster "
+                   "separados por ';')");
 }
 
 // Escapes as zabbix_sender does: quote, backslash and the C0 controls only ("/", DEL and
@@ -245,7 +246,23 @@ SenderReply parse_reply(std::string_view body, const std::string& where) {
 }  // namespace
 
 ZabbixServer zabbix_server_at(std::string_view address, ZabbixTls tls) {
-  return {std::string(address), std::move(tls), parse_zabbix_server(address)};
+  return {std::string(address), std::move(tls), parse_zabbix_cluster(address)};
+}
+
+std::vector<ZabbixAddress> parse_zabbix_cluster(std::string_view text) {
+  std::vector<ZabbixAddress> nodes;
+  std::size_t start = 0;
+  while (true) {
+    std::size_t end = text.find(';', start);
+    std::string_view node = text.substr(start, end == std::string_view::npos ? end : end - start);
+    try {
+      nodes.push_back(parse_zabbix_server(node));
+    } catch (const SendError&) {
+      throw malformed_address(text);  // the whole setting, as the operator wrote it
+    }
+    if (end == std::string_view::npos) return nodes;
+    start = end + 1;
+  }
 }
 
 ZabbixAddress parse_zabbix_server(std::string_view text) {
@@ -270,14 +287,19 @@ namespace {
 
 // One connection: the handshake when the server is reached with PSK, the request, the reply.
 SenderReply exchange(const ZabbixServer& zabbix_server, const ZabbixAddress& address,
-                     const std::string& request) {
+                     const std::string& request, std::chrono::milliseconds connect_bound) {
   std::string where = "Zabbix " + tcp_peer_text(address.host, address.port);
   const PskCredentials* psk = nullptr;
   if (zabbix_server.tls.connect == ZabbixTlsConnect::psk) {
     psk = &psk_credentials(zabbix_server.tls, where);
   }
+  Link link;
   try {
-    Link link{tcp_connect(address.host, address.port), std::nullopt};
+    link.tcp = tcp_connect(address.host, address.port, connect_bound);
+  } catch (const TcpConnectError& error) {
+    throw ZabbixNodeUnreachable("Zabbix " + std::string(error.what()));
+  }
+  try {
     if (psk) link.tls = tls_psk_handshake(link.tcp, *psk);
     send_all(link, request);
     std::string reply = receive_reply(link, where);
@@ -288,23 +310,62 @@ SenderReply exchange(const ZabbixServer& zabbix_server, const ZabbixAddress& add
   }
 }
 
+// The answering node first, then the others in order; the first that takes the connection
+// answers for the rest of the run. A standby node in front of the active one so costs one
+// refused connection per run, not one per value.
+SenderReply deliver(const ZabbixServer& zabbix_server, const std::string& request) {
+  const std::vector<ZabbixAddress>& nodes = zabbix_server.nodes;
+  if (nodes.size() == 1) return exchange(zabbix_server, nodes[0], request, kUnlimited);
+  std::vector<std::string> unreachable;
+  for (std::size_t tried = 0; tried < nodes.size(); ++tried) {
+    std::size_t node = (zabbix_server.answering + tried) % nodes.size();
+    try {
+      SenderReply reply = exchange(zabbix_server, nodes[node], request, kFailoverConnectBound);
+      zabbix_server.answering = node;
+      return reply;
+    } catch (const ZabbixNodeUnreachable& error) {
+      unreachable.emplace_back(error.what());
+    }
+  }
+  std::string text = "nenhum nó do cluster Zabbix atendeu: ";
+  for (std::size_t i = 0; i < unreachable.size(); ++i) {
+    text += (i > 0 ? "; " : "") + unreachable[i];
+  }
+  throw SendError(text);
+}
+
 }  // namespace
 
 SenderReply send_zabbix(const ZabbixServer& zabbix_server, std::string_view zabbix_host,
                         std::string_view key, const ItemValue& value) {
   // A limit that was spent and swallowed higher up must not let one more value through.
   check_time_left();
-  return exchange(zabbix_server, zabbix_server.node,
-                  request_frame(zabbix_host, key, value_text(value)));
+  return deliver(zabbix_server, request_frame(zabbix_host, key, value_text(value)));
 }
 
-SenderReply send_sender_request(const ZabbixServer& zabbix_server, std::string_view body) {
-  check_time_left();
+namespace {
+
+std::string request_of(std::string_view body) {
   std::string frame;
   start_frame(frame);
   frame.append(body);
   if (!finish_frame(frame)) throw SendError("Pedido grande demais para o protocolo Zabbix");
-  return exchange(zabbix_server, zabbix_server.node, frame);
+  return frame;
+}
+
+}  // namespace
+
+SenderReply send_sender_request(const ZabbixServer& zabbix_server, std::string_view body) {
+  check_time_left();
+  return deliver(zabbix_server, request_of(body));
+}
+
+SenderReply send_sender_request(const ZabbixServer& zabbix_server, const ZabbixAddress& node,
+                                std::string_view body) {
+  check_time_left();
+  std::chrono::milliseconds bound =
+      zabbix_server.nodes.size() == 1 ? kUnlimited : kFailoverConnectBound;
+  return exchange(zabbix_server, node, request_of(body), bound);
 }
 
 SenderReply send_zabbix(std::string_view zabbix_server, std::string_view zabbix_host,

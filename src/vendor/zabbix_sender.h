@@ -7,11 +7,13 @@
 /// raised. SendError is raised when the address is malformed, the server cannot be reached, or
 /// it does not answer in the protocol; its text names the server. A spent run-time limit raises
 /// TimeoutException instead.
+#include <chrono>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 namespace kestrelkit {
 
@@ -54,32 +56,56 @@ struct ZabbixAddress {
 /// when none is given. Raises SendError naming the text when it is none of those.
 ZabbixAddress parse_zabbix_server(std::string_view zabbix_server);
 
-/// The server as the run is set up to reach it: its address, read once for the whole run, and
-/// the encryption.
+/// Reads the nodes of one cluster as Zabbix's own configuration writes them: addresses as above,
+/// separated by ';' ("zabbix-1;zabbix-2:10052"). One address is a cluster of one node.
+std::vector<ZabbixAddress> parse_zabbix_cluster(std::string_view zabbix_server);
+
+/// The server as the run is set up to reach it: its nodes, read once for the whole run, and the
+/// encryption. Of a cluster only the active node listens; a value goes to the node that took
+/// the previous one (`answering`), and when that node's connection is refused or not made
+/// within kFailoverConnectBound, to the next one in order, which is then kept. With one node
+/// there is no such bound: the connection waits as long as the run may.
 struct ZabbixServer {
-  std::string address;  // the text as the build gives it, as messages name it
+  std::string address;  // the text as the build gives it
   ZabbixTls tls;
-  ZabbixAddress node;  // `address` as parse_zabbix_server read it
+  std::vector<ZabbixAddress> nodes;
+  mutable std::size_t answering = 0;  // index into `nodes`; moved by a failover
 };
 
-/// The server at `address` with `tls`; SendError naming the text when it is malformed.
+inline constexpr std::chrono::milliseconds kFailoverConnectBound{2000};
+
+/// The server at `address` (parse_zabbix_cluster) with `tls`; SendError naming the text when it
+/// is malformed.
 ZabbixServer zabbix_server_at(std::string_view address, ZabbixTls tls = {});
+
+/// A node of the server that could not be reached at all (its name, its connection): nothing was
+/// sent to it.
+struct ZabbixNodeUnreachable : SendError {
+  using SendError::SendError;
+};
 
 /// Reads one whole reply as it arrived, header included; bytes after the frame that the header
 /// announces are not looked at. Raises SendError, whose text starts with `where` and stays on
 /// one line, when the bytes are not a complete reply of the protocol with a "response" text.
 SenderReply parse_sender_reply(std::string_view received, const std::string& where);
 
-/// Delivers `value` under `key` for the Zabbix host `zabbix_host`. With PSK, the frame is the
-/// same inside the session; a key file that cannot be used raises SendError naming the server
+/// Delivers `value` under `key` for the Zabbix host `zabbix_host`, failing over between the
+/// nodes of a cluster as ZabbixServer says; when no node can be reached, SendError names every
+/// node tried. A node that answers and refuses the value is no failover. With PSK, the frame is
+/// the same inside the session; a key file that cannot be used raises SendError naming the server
 /// and the file, a refused handshake SendError naming the server and GnuTLS's reason.
 SenderReply send_zabbix(const ZabbixServer& zabbix_server, std::string_view zabbix_host,
                         std::string_view key, const ItemValue& value);
 
 /// Sends `body`, a whole JSON request of the protocol, framed and on a connection of its own
-/// as send_zabbix does, and returns the reply. `{"request":"sender data","data":[]}` asks
-/// nothing of the server and is answered "processed: 0; failed: 0; total: 0": a probe.
+/// as send_zabbix does (failover included), and returns the reply. `{"request":"sender
+/// data","data":[]}` asks nothing of the server and is answered "processed: 0; failed: 0; total:
+/// 0": a probe.
 SenderReply send_sender_request(const ZabbixServer& zabbix_server, std::string_view body);
+
+/// Sends `body` to one node only, without failover: the check job asks each node in turn.
+SenderReply send_sender_request(const ZabbixServer& zabbix_server, const ZabbixAddress& node,
+                                std::string_view body);
 
 /// The same, unencrypted.
 SenderReply send_zabbix(std::string_view zabbix_server, std::string_view zabbix_host,
