@@ -122,6 +122,23 @@ case $kind in
   ELF*stripped*) ;;
   *) fail "the packaged binary is not a stripped ELF file: $kind" ;;
 esac
+# It parses replies from the network: built as Debian builds its packages, with PIE, full RELRO,
+# the stack protector and glibc's checked functions.
+elf=$work/root/usr/bin/ixc-atraso
+readelf -lW "$elf" | grep -q GNU_RELRO || fail "the packaged binary has no RELRO segment"
+readelf -dW "$elf" | grep -qE '\(FLAGS(_1)?\).* (BIND_)?NOW' || fail "the packaged binary is not linked with -z now"
+readelf -dW "$elf" | grep -qE '\(FLAGS_1\).* PIE' || fail "the packaged binary is not position-independent (PIE)"
+symbols=$(readelf --dyn-syms -W "$elf")
+grep -q ' __stack_chk_fail' <<<"$symbols" || fail "the packaged binary has no stack protector"
+grep -qE ' __[a-z_]+_chk(@|$)' <<<"$symbols" || fail "the packaged binary calls no checked (_FORTIFY_SOURCE) function"
+if command -v lintian >/dev/null; then
+  # Debian's own checks of what the hardening and the maintainer scripts should be.
+  lintian --no-cfg --display-info --fail-on error,warning,info \
+    --tags hardening-no-bindnow,hardening-no-fortify-functions,hardening-no-pie,hardening-no-relro,maintainer-script-calls-systemctl \
+    "$deb" >"$work/lintian.log" 2>&1 || fail "lintian: $(cat "$work/lintian.log")"
+else
+  echo "package_test: lintian not installed: Debian's checks of the package not run"
+fi
 zcat "$work/root$changelog" >"$work/changelog"
 entry_version=$(dpkg-parsechangelog -l "$work/changelog" -S Version 2>&1) ||
   fail "dpkg-parsechangelog cannot read the changelog: $entry_version"

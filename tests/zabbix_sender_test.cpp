@@ -205,7 +205,11 @@ TEST(ZabbixSenderFailure, MalformedServerAddressIsRefusedByName) {
                               "[::1]:", "[zabbix]:10051", "zab bix", "[]"}) {
     SCOPED_TRACE(address);
     std::string text = send_error_text([&] { parse_zabbix_server(address); });
-    EXPECT_NE(text.find("\"" + std::string(address) + "\""), std::string::npos) << text;
+    // Appended, not "\"" + std::string(address) + "\"": GCC 12 at -O2 sees an overlapping
+    // memcpy in that operator+ that cannot happen (-Wrestrict) and warns.
+    std::string quoted = "\"";
+    quoted.append(address).append("\"");
+    EXPECT_NE(text.find(quoted), std::string::npos) << text;
   }
   std::string text = send_error_text([] { send_zabbix("[::1", "ixc-lab", "k", 1); });
   EXPECT_NE(text.find("\"[::1\""), std::string::npos) << text;
