@@ -143,7 +143,8 @@ ixc_start_questdb() {
   IXC_QUESTDB_PID=$pid
 }
 
-# One statement against the QuestDB stand-in's /exec; prints the JSON reply.
+# One statement against the QuestDB stand-in's /exec, signed in as IXC_QUESTDB_AUTH (user:password,
+# the default login when unset); prints the JSON reply.
 ixc_questdb_exec() {
-  curl -sS -u kestrel:observarQZ --get --data-urlencode "query=$2" "http://$1:9000/exec"
+  curl -sS -u "${IXC_QUESTDB_AUTH:-kestrel:observarQZ}" --get --data-urlencode "query=$2" "http://$1:9000/exec"
 }

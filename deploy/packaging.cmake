@@ -54,6 +54,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/deploy/debian/copyright DESTINATION ${ixc_doc}
 install(FILES
   ${CMAKE_SOURCE_DIR}/deploy/systemd/ixc-atraso.service
   ${CMAKE_SOURCE_DIR}/deploy/systemd/ixc-atraso.timer
+  ${CMAKE_SOURCE_DIR}/deploy/systemd/ixc-atraso-verificar.service
   DESTINATION /lib/systemd/system)
 # Both are conffiles (deploy/debian/conffiles): dpkg keeps the operator's copy on upgrades. The
 # configuration holds the ERP password, so only root reads it (systemd and the cron line read it

@@ -55,10 +55,15 @@ contact='pacote@teste.example ou +55 11 0000-0000'
 zabbix_port=$(ixc_free_port)
 psk_identity=ixc-atraso-pacote
 psk_file=/etc/ixc-atraso/zabbix.psk
+# A QuestDB login of the provider's own, its password in a file read at run time.
+quest_user=provedor-questdb
+quest_password_file=/etc/ixc-atraso/questdb.password
+quest_password="qz-$(head -c 12 /dev/urandom | od -An -tx1 | tr -d ' \n');x"
 IXC_PACKAGE_BUILD_DIR=$build IXC_PACKAGE_DIR=$work/out \
   "$source_dir/scripts/package" "-DIXC_SUPPORT_CONTACT=$contact" \
   "-DIXC_ZABBIX_SERVER=127.0.0.1:$zabbix_port" -DIXC_ZABBIX_TLS_CONNECT=psk \
   "-DIXC_ZABBIX_TLS_PSK_IDENTITY=$psk_identity" "-DIXC_ZABBIX_TLS_PSK_FILE=$psk_file" \
+  "-DIXC_QUESTDB_USER=$quest_user" "-DIXC_QUESTDB_PASSWORD_FILE=$quest_password_file" \
   >"$work/package.log" 2>&1 ||
   { tail -n 40 "$work/package.log" >&2; fail "scripts/package failed"; }
 deb=$(tail -n 1 "$work/package.log")
@@ -100,6 +105,7 @@ for entry in '-rwxr-xr-x /usr/bin/ixc-atraso' \
   "-rw-r--r-- $changelog" \
   '-rw-r--r-- /lib/systemd/system/ixc-atraso.service' \
   '-rw-r--r-- /lib/systemd/system/ixc-atraso.timer' \
+  '-rw-r--r-- /lib/systemd/system/ixc-atraso-verificar.service' \
   '-rw-r--r-- /etc/cron.d/ixc-atraso' \
   '-rw------- /etc/ixc-atraso.conf' \
   'drwx------ /etc/ixc-atraso/'; do
@@ -107,7 +113,7 @@ for entry in '-rwxr-xr-x /usr/bin/ixc-atraso' \
 $(cat "$work/contents")"
 done
 outside=$(awk '{print $2}' "$work/contents" |
-  grep -vE '^/usr/(bin|share/man/man1|share/doc/ixc-atraso)(/|$)|^/lib/systemd/system/ixc-atraso\.(service|timer)$' |
+  grep -vE '^/usr/(bin|share/man/man1|share/doc/ixc-atraso)(/|$)|^/lib/systemd/system/ixc-atraso(-verificar)?\.(service|timer)$' |
   grep -vxE '/etc/ixc-atraso\.conf|/etc/cron\.d/ixc-atraso|/etc/ixc-atraso/' |
   grep -vxE '/usr/|/usr/share/|/usr/share/man/|/usr/share/doc/|/lib/|/lib/systemd/|/lib/systemd/system/|/etc/|/etc/cron\.d/' || true)
 [ -z "$outside" ] || fail "the package installs files elsewhere: $outside"
@@ -238,6 +244,7 @@ done
 if [ "$can_install" = 1 ] && command -v systemd-analyze >/dev/null; then
   # verify checks the unit syntax, that ExecStart's program exists and the man: reference.
   SYSTEMD_LOG_LEVEL=warning systemd-analyze verify "$unit" /lib/systemd/system/ixc-atraso.timer \
+    /lib/systemd/system/ixc-atraso-verificar.service \
     >"$work/verify.log" 2>&1 || fail "systemd-analyze verify: $(cat "$work/verify.log")"
   [ ! -s "$work/verify.log" ] || fail "systemd-analyze verify: $(cat "$work/verify.log")"
   [ "$(sed -n 's/^TimeoutStartSec=//p' "$unit")" -gt 900 ] ||
@@ -258,7 +265,9 @@ if [ "$can_install" = 1 ]; then
   ixc_start_trapper "127.0.0.1:$zabbix_port" "$work/trapper.jsonl" "$work/trapper.log" \
     --tls-psk-identity "$psk_identity" --tls-psk-file "$work/key.psk" ||
     fail "the trapper stand-in could not take 127.0.0.1:$zabbix_port, compiled into the package"
+  IXC_QUESTDB_STANDIN_ARGS=(--user "$quest_user" --password "$quest_password")
   ixc_start_questdb "$questdb" "$work/questdb.log" 9000
+  export IXC_QUESTDB_AUTH="$quest_user:$quest_password"
 
   for setting in DB_HOST=127.0.0.1 "DB_PORT=$IXC_DB_PORT" "DB_USER=$IXC_DB_USER" \
     "DB_PASSWORD=$IXC_DB_PASSWORD" DATABASE=ixc_pacote "QUESTDB_HOST=$questdb" QUESTDB_ILP_PORT=9000 \
@@ -266,6 +275,8 @@ if [ "$can_install" = 1 ]; then
     sed -i "s|^${setting%%=*}=\$|$setting|" "$conf"
   done
   install -m 640 -o root -g ixc-atraso "$work/key.psk" "$psk_file"
+  printf '%s\n' "$quest_password" >"$work/questdb.password"
+  install -m 640 -o root -g ixc-atraso "$work/questdb.password" "$quest_password_file"
   as() {
     local who=$1
     shift
@@ -307,41 +318,54 @@ EOF
     [ "$rows" = "$runs" ] || fail "after $runs runs, ixcClientesSoma holds $rows rows"
   }
 
-  # --- one start of the timer's service -------------------------------------------------------
-  # As systemd starts it: the variables of its EnvironmentFile (read as root) in its environment,
-  # each ${NAME} of ExecStart one argument, as User= and Group= with the user's groups, no new
-  # privileges, in /, with systemd's PATH and the account's USER, LOGNAME, HOME and SHELL.
-  environment_file=$(sed -n 's/^EnvironmentFile=//p' "$unit")
-  [ "$environment_file" = "$conf" ] || fail "the service reads '$environment_file', not $conf"
-  declare -A settings=()
-  while IFS= read -r line; do
-    [[ $line =~ ^([A-Za-z_][A-Za-z0-9_]*)=(.*)$ ]] || continue
-    name=${BASH_REMATCH[1]} value=${BASH_REMATCH[2]}
-    [[ $value =~ ^\'(.*)\'$ ]] && value=${BASH_REMATCH[1]}
-    settings[$name]=$value
-  done <"$environment_file"
-  read -ra words <<<"$(sed -n 's/^ExecStart=//p' "$unit")"
-  argv=()
-  for word in "${words[@]}"; do
-    if [[ $word =~ ^\$\{([A-Za-z_][A-Za-z0-9_]*)\}$ ]]; then
-      argv+=("${settings[${BASH_REMATCH[1]}]-}")
-    elif [[ $word == *'$'* || $word == [-+!@:]* ]]; then
-      fail "ExecStart has '$word', which this test does not expand as systemd would"
-    else
-      argv+=("$word")
-    fi
-  done
-  service_user=$(sed -n 's/^User=//p' "$unit")
-  service_group=$(sed -n 's/^Group=//p' "$unit")
-  [ -n "$service_user" ] || fail "the service has no User=: it would run as root"
-  IFS=: read -r _ _ _ _ _ home shell < <(getent passwd "$service_user")
-  environment=(PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "USER=$service_user"
-    "LOGNAME=$service_user" "HOME=$home" "SHELL=$shell")
-  for name in "${!settings[@]}"; do environment+=("$name=${settings[$name]}"); done
-  status=0
-  (cd / && setpriv --reuid="$service_user" --regid="${service_group:-$service_user}" --init-groups \
-    --no-new-privs -- env -i "${environment[@]}" "${argv[@]}") </dev/null >"$work/service.out" \
-    2>"$work/service.err" || status=$?
+  # --- one start of the timer's service, then of the check's --------------------------------
+  # As systemd starts a unit: the variables of its EnvironmentFile (read as root) in its
+  # environment, each ${NAME} of ExecStart one argument, as User= and Group= with the user's
+  # groups, no new privileges, in /, with systemd's PATH and the account's USER, LOGNAME, HOME and
+  # SHELL. Prints the run's status; its output goes to $work/NAME.out and .err.
+  start_unit() {
+    local unit_file=$1 name=$2
+    local environment_file
+    environment_file=$(sed -n 's/^EnvironmentFile=//p' "$unit_file")
+    [ "$environment_file" = "$conf" ] || fail "$unit_file reads '$environment_file', not $conf"
+    declare -A settings=()
+    while IFS= read -r line; do
+      [[ $line =~ ^([A-Za-z_][A-Za-z0-9_]*)=(.*)$ ]] || continue
+      name_=${BASH_REMATCH[1]} value=${BASH_REMATCH[2]}
+      [[ $value =~ ^\'(.*)\'$ ]] && value=${BASH_REMATCH[1]}
+      settings[$name_]=$value
+    done <"$environment_file"
+    read -ra words <<<"$(sed -n 's/^ExecStart=//p' "$unit_file")"
+    argv=()
+    for word in "${words[@]}"; do
+      if [[ $word =~ ^\$\{([A-Za-z_][A-Za-z0-9_]*)\}$ ]]; then
+        argv+=("${settings[${BASH_REMATCH[1]}]-}")
+      elif [[ $word == *'$'* || $word == [-+!@:]* ]]; then
+        fail "ExecStart has '$word', which this test does not expand as systemd would"
+      else
+        argv+=("$word")
+      fi
+    done
+    service_user=$(sed -n 's/^User=//p' "$unit_file")
+    service_group=$(sed -n 's/^Group=//p' "$unit_file")
+    [ -n "$service_user" ] || fail "$unit_file has no User=: it would run as root"
+    IFS=: read -r _ _ _ _ _ home shell < <(getent passwd "$service_user")
+    environment=(PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "USER=$service_user"
+      "LOGNAME=$service_user" "HOME=$home" "SHELL=$shell")
+    for key in "${!settings[@]}"; do environment+=("$key=${settings[$key]}"); done
+    status=0
+    (cd / && setpriv --reuid="$service_user" --regid="${service_group:-$service_user}" --init-groups \
+      --no-new-privs -- env -i "${environment[@]}" "${argv[@]}") </dev/null >"$work/$name.out" \
+      2>"$work/$name.err" || status=$?
+    echo "$status"
+  }
+  # The check first, as the README says to run it before the first collection.
+  check_unit=${unit%/ixc-atraso.service}/ixc-atraso-verificar.service
+  status=$(start_unit "$check_unit" check)
+  [ "$status" -eq 0 ] || fail "the check's unit ended with status $status: $(cat "$work/check.out" "$work/check.err")"
+  grep -q "^OK    QuestDB /write: .* aceita o usuário '$quest_user'" "$work/check.out" ||
+    fail "the check did not sign in to QuestDB as $quest_user: $(cat "$work/check.out")"
+  status=$(start_unit "$unit" service)
   [ "$status" -eq 0 ] && [ "$(tail -n 1 "$work/service.out")" = OK ] ||
     fail "the service's run ended with status $status: $(cat "$work/service.out" "$work/service.err")"
   arrived 1
@@ -364,6 +388,9 @@ EOF
   (cd / && flock /run/lock/ixc-atraso.lock "${cron_run[@]}") </dev/null ||
     fail "the cron job failed while another run held the lock: $(cat "$work/cron.log")"
   arrived 2
+  for output in "$work/check.out" "$work/check.err" "$work/service.out" "$work/service.err" "$work/cron.log"; do
+    ! grep -qF "$quest_password" "$output" || fail "$output shows the QuestDB password"
+  done
 
   # --- upgrade over itself: the operator's files stay as they are -----------------------------
   echo '# operador: coleta pelo timer do systemd' >>"$cron_file"
@@ -380,14 +407,15 @@ EOF
 
   # --- removal: account and configuration stay; purge: the account stays ----------------------
   dpkg -r ixc-atraso </dev/null >"$work/remove.log" 2>&1 || { cat "$work/remove.log" >&2; fail "dpkg -r failed"; }
-  for file in /usr/bin/ixc-atraso "$unit" /lib/systemd/system/ixc-atraso.timer; do
+  for file in /usr/bin/ixc-atraso "$unit" /lib/systemd/system/ixc-atraso.timer \
+    /lib/systemd/system/ixc-atraso-verificar.service; do
     [ ! -e "$file" ] || fail "dpkg -r left $file"
   done
   ! man -w ixc-atraso >/dev/null 2>&1 || fail "dpkg -r left the manual page"
   cmp -s "$conf" "$work/before.ixc-atraso.conf" || fail "dpkg -r changed or removed $conf"
   [ -e "$cron_file" ] || fail "dpkg -r removed the operator's $cron_file"
   getent passwd ixc-atraso >/dev/null || fail "dpkg -r removed the account ixc-atraso"
-  rm "$psk_file"
+  rm "$psk_file" "$quest_password_file"
   dpkg -P ixc-atraso </dev/null >"$work/purge.log" 2>&1 || { cat "$work/purge.log" >&2; fail "dpkg -P failed"; }
   installed=0
   for file in "$conf" "$cron_file" /etc/ixc-atraso; do

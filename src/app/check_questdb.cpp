@@ -6,6 +6,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "app/deployment.h"
 #include "text/excerpt.h"
 #include "text/joined.h"
 #include "tsdb/endpoints.h"
@@ -27,10 +28,13 @@ constexpr std::size_t kShownBodyBytes = 200;
 constexpr std::int64_t kStaleSeconds = 30 * 60;
 
 std::string credentials_advice() {
-  return "o QuestDB precisa de autenticação básica com http.user=" + std::string(kQuestUser) +
-         " e http.password igual à senha fixa do programa (README, \"QuestDB\") em "
-         "server.conf, ou QDB_HTTP_USER e QDB_HTTP_PASSWORD no ambiente do servidor, e de um "
-         "reinício";
+  std::string file = deployment::kQuestDbPasswordFile;
+  std::string password = file.empty() ? "a senha padrão do programa (README, \"QuestDB\")"
+                                      : "a primeira linha de " + file;
+  return "o QuestDB precisa de autenticação básica com http.user=" + std::string(quest_user()) +
+         " e http.password igual a " + password +
+         " em server.conf, ou QDB_HTTP_USER e QDB_HTTP_PASSWORD no ambiente do servidor, e de "
+         "um reinício";
 }
 
 // The query client's decoding, so that a reply the run would refuse is refused here too.
@@ -118,7 +122,7 @@ ExecAnswer exec_line(const std::string& endpoint) {
   }
   if (reply.status == 401) {
     answer.line = {Mark::falha, "QuestDB /exec",
-                   endpoint + " recusou o usuário '" + std::string(kQuestUser) +
+                   endpoint + " recusou o usuário '" + std::string(quest_user()) +
                        "' (HTTP 401): " + credentials_advice() + unchecked};
     return answer;
   }
@@ -130,7 +134,7 @@ ExecAnswer exec_line(const std::string& endpoint) {
     return answer;
   }
   answer.line = {Mark::ok, "QuestDB /exec",
-                 endpoint + " responde e aceita o usuário '" + std::string(kQuestUser) + "'"};
+                 endpoint + " responde e aceita o usuário '" + std::string(quest_user()) + "'"};
   return answer;
 }
 
@@ -244,12 +248,12 @@ CheckLine write_line() {
   }
   if (reply.status == 204) {
     return {Mark::ok, "QuestDB /write",
-            url + " aceita o usuário '" + std::string(kQuestUser) +
+            url + " aceita o usuário '" + std::string(quest_user()) +
                 "' (um pedido vazio, respondido 204, sem linha escrita)"};
   }
   if (reply.status == 401) {
     return {Mark::falha, "QuestDB /write",
-            url + " recusou o usuário '" + std::string(kQuestUser) +
+            url + " recusou o usuário '" + std::string(quest_user()) +
                 "' (HTTP 401): " + credentials_advice()};
   }
   return {Mark::falha, "QuestDB /write",

@@ -29,8 +29,8 @@ HttpReply exec_reply(const std::string& sql_query) {
   HttpRequest request{
       .url = endpoint + "?query=" + url_encoded(handle.get(), sql_query) + "&fmt=json",
       .shown_url = endpoint,
-      .user = kQuestUser,
-      .password = kQuestPassword,
+      .user = quest_user(),
+      .password = quest_password(),
   };
   return http_exchange(handle.get(), request);
 }
