@@ -65,7 +65,7 @@ ixc_start_mariadb() {
   local folder=$1 pool=${2:-64M} attempt port pid i
   IXC_DB_SOCKET=$folder/sock
   PATH=$PATH:/usr/sbin mariadb-install-db --no-defaults --datadir="$folder/data" \
-    --auth-root-authentication-method=normal --skip-test-db >"$folder/install.log" 2>&1 ||
+    --auth-root-authentication-method=normal --skip-test-db --tmpdir="$folder" >"$folder/install.log" 2>&1 ||
     { tail -20 "$folder/install.log" >&2; ixc_fail "mariadb-install-db failed"; return 1; }
   for attempt in 1 2 3 4 5; do
     port=$(ixc_free_port)

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "fuzz_check.h"
+#include "text/excerpt.h"
 #include "text/python_repr.h"
 #include "tsdb/line_sender.h"
 #include "tsdb/query_client.h"
@@ -48,7 +49,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string refusal = ixc::refusal_text(reply);
   auto parsed = nlohmann::json::parse(body, nullptr, false);
   if (parsed.is_object() && parsed.contains("message") && parsed["message"].is_string()) {
-    FUZZ_REQUIRE(refusal == parsed["message"].get<std::string>(), body);
+    // The server's words, on one line: no forged console line, no terminal escape.
+    FUZZ_REQUIRE(refusal == ixc::one_line_excerpt(parsed["message"].get<std::string>(),
+                                                  ixc::kShownMessageBytes),
+                 body);
+    require_one_line(refusal, body);
   } else {
     FUZZ_REQUIRE(refusal.starts_with("HTTP status " + std::to_string(status)), body);
     require_one_line(refusal, body);

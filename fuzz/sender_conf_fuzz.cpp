@@ -6,6 +6,7 @@
 
 #include "fuzz_check.h"
 #include "tsdb/line_sender.h"
+#include "vendor/host_port.h"
 
 namespace {
 
@@ -19,8 +20,9 @@ std::string escaped(const std::string& value) {
 }
 
 std::string written_back(const ixc::SenderConfig& config) {
-  std::string addr = config.host.starts_with('[') ? "[" + config.host + "]" : config.host;
-  std::string conf = "http::addr=" + escaped(addr + ":" + std::to_string(config.port)) + ";";
+  // The inverse of the address parser: an IPv6 literal goes back into its brackets.
+  std::string conf =
+      "http::addr=" + escaped(kestrelkit::tcp_peer_text(config.host, config.port)) + ";";
   if (!config.username.empty() || !config.password.empty()) {
     conf += "username=" + escaped(config.username) + ";password=" + escaped(config.password) + ";";
   }

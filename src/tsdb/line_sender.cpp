@@ -11,8 +11,6 @@ namespace ixc {
 namespace {
 
 constexpr std::size_t kShownBodyBytes = 300;
-// A refusal names the first bad line and quotes part of it; that is what the operator needs.
-constexpr std::size_t kShownMessageBytes = 1000;
 
 IngressError bad_conf(const std::string& what) {
   return IngressError("Bad sender configuration string: " + what);

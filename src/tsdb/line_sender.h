@@ -46,7 +46,9 @@ struct SenderConfig {
 SenderConfig parse_sender_conf(std::string_view conf);
 
 /// The server's own words for a refused /write, on one line and shortened (text/excerpt.h): the
-/// `message` of its JSON error, else "HTTP status N" and the start of the body.
+/// `message` of its JSON error (kShownMessageBytes of it), else "HTTP status N" and the start of
+/// the body.
+inline constexpr std::size_t kShownMessageBytes = 1000;
 std::string refusal_text(const HttpReply& reply);
 
 class LineSender {

@@ -81,7 +81,10 @@ struct MariaDbProcess {
     std::string install_log = info.folder + "/install.log";
     pid_t install =
         spawn({"mariadb-install-db", "--no-defaults", "--datadir=" + info.folder + "/data",
-               "--auth-root-authentication-method=normal", "--skip-test-db"},
+               "--auth-root-authentication-method=normal", "--skip-test-db",
+               // Its bootstrap's temporary tables in /tmp were seen to clash with another
+               // server's bootstrap there ("Unknown table 'mysql.tmp_user_sys'").
+               "--tmpdir=" + info.folder},
               install_log);
     int status = 0;
     waitpid(install, &status, 0);
