@@ -1,0 +1,141 @@
+#!/usr/bin/env bash
+# The largest discovery document the template's discovery rule takes on this release's real
+# Zabbix server (6.0 on Debian 12, 7.0 on Debian 13), with customers whose name or CPF/CNPJ the
+# ERP left empty (a null macro), in the collector's own JSON form (Python's json.dumps: ', ' and
+# ': ', ASCII with \uXXXX escapes, as src/discovery/discovery_document.cpp writes it).
+#
+#   bench/discovery_ceiling.sh [CUSTOMERS...]     default: 100000 300000
+#
+# A host holds only the template's discovery rule, with the rule's preprocessing steps as the
+# template file has them (no prototypes: what is measured is the rule, not the items). For each
+# size the rule is first made to fail on purpose (a value that is not JSON), then the document is
+# sent in one sender frame; the rule is supported again once the server has processed it, or
+# shows why it could not. Prints per size: the document's bytes, the answer, the rule's state and
+# error, the seconds until the state changed and the largest resident memory of the
+# preprocessing and discovery processes meanwhile.
+#
+# IXC_CEILING_TEMPLATE   another template file whose rule steps to measure (the shipped one for
+#                        the server's version by default)
+# IXC_CEILING_NULLS      share of customers with a null name and a null CPF/CNPJ (default 0.01)
+# IXC_CEILING_PATIENCE   seconds to wait for the rule's verdict (default 600)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+IXC_ROOT=$root
+IXC_BIN=${IXC_BIN:-$root/build/bin}
+export PATH=$PATH:/usr/sbin:/sbin
+# shellcheck source=servers.sh
+source "$root/bench/servers.sh"
+# shellcheck source=zabbix_server.sh
+source "$root/bench/zabbix_server.sh"
+sizes=("$@")
+[ ${#sizes[@]} -gt 0 ] || sizes=(100000 300000)
+nulls=${IXC_CEILING_NULLS:-0.01}
+patience=${IXC_CEILING_PATIENCE:-600}
+
+work=$(mktemp -d /tmp/ixc-discovery-ceiling.XXXXXX)
+cleanup() {
+  [ -z "${IXC_ZBX_PID:-}" ] || ixc_stop_zabbix
+  ixc_stop_all
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 143' TERM INT
+
+mkdir "$work/mariadb"
+ixc_start_mariadb "$work/mariadb" 256M
+ixc_start_zabbix "$work/zabbix" CacheUpdateFrequency=1 StartTrappers=2 StartPreprocessors=1 \
+  StartLLDProcessors=1 StartDBSyncers=1 StartPollers=0 StartPollersUnreachable=0 \
+  StartHistoryPollers=0 CacheSize=256M
+template=${IXC_CEILING_TEMPLATE:-$(ixc_zbx_template_file)}
+echo "discovery_ceiling: Zabbix $IXC_ZBX_VERSION, rule steps of $template, nulls $nulls"
+
+group=$(ixc_zbx_api hostgroup.create '{"name": "ixc-ceiling"}' | python3 -c 'import json,sys; print(json.load(sys.stdin)["groupids"][0])')
+host=$(ixc_zbx_api host.create "{\"host\": \"ixc-ceiling\", \"groups\": [{\"groupid\": \"$group\"}]}" |
+  python3 -c 'import json,sys; print(json.load(sys.stdin)["hostids"][0])')
+# The rule's steps, from the template file, in the API's numbers.
+rule=$(python3 - "$template" "$host" <<'PY'
+import json, sys, yaml
+types = {"JAVASCRIPT": 21, "STR_REPLACE": 25}
+doc = yaml.safe_load(open(sys.argv[1], encoding="utf-8"))
+rule = doc["zabbix_export"]["templates"][0]["discovery_rules"][0]
+steps = [{"type": types[s["type"]], "params": "\n".join(s["parameters"]),
+          "error_handler": 0, "error_handler_params": ""} for s in rule.get("preprocessing", [])]
+print(json.dumps({"hostid": sys.argv[2], "name": rule["name"], "key_": rule["key"], "type": 2,
+                  "lifetime": rule.get("lifetime", "1d"), "preprocessing": steps}))
+PY
+)
+rule_id=$(ixc_zbx_api discoveryrule.create "$rule" | python3 -c 'import json,sys; print(json.load(sys.stdin)["itemids"][0])')
+
+# send FILE: the file's text as the rule's value, in one sender frame; prints the answer.
+send() {
+  python3 - "$IXC_ZBX_PORT" "$1" <<'PY'
+import json, socket, struct, sys
+value = open(sys.argv[2], encoding="ascii").read()
+body = json.dumps({"request": "sender data", "data": [
+    {"host": "ixc-ceiling", "key": "descobertaClientes", "value": value}]}).encode()
+with socket.create_connection(("127.0.0.1", int(sys.argv[1]))) as s:
+    s.sendall(b"ZBXD\x01" + struct.pack("<II", len(body), 0) + body)
+    reply = b""
+    while chunk := s.recv(65536):
+        reply += chunk
+print(json.loads(reply[13:])["info"].split("; seconds")[0] if len(reply) > 13 else "no answer")
+PY
+}
+rule_state() {
+  ixc_zbx_api discoveryrule.get "{\"itemids\": [\"$rule_id\"], \"output\": [\"state\", \"error\"]}" |
+    python3 -c 'import json,sys; r = json.load(sys.stdin)[0]; print(r["state"], r["error"][:160].replace("\n", " | "))'
+}
+# The largest resident set (MB) of the server's preprocessing and discovery processes now.
+peak_rss() {
+  ps -o rss=,args= --ppid "$IXC_ZBX_PID" | awk '/preprocessing|lld/ { if ($1 > m) m = $1 } END { printf "%d", m / 1024 }'
+}
+wait_state() {  # wait_state STATE: until the rule's state line is no longer STATE
+  local deadline=$((SECONDS + patience)) peak=0 rss state
+  while :; do
+    rss=$(peak_rss)
+    [ "$rss" -le "$peak" ] || peak=$rss
+    state=$(rule_state)
+    [ "$state" = "$1" ] || break
+    [ "$SECONDS" -lt "$deadline" ] || break
+    sleep 0.5
+  done
+  echo "$state|$peak"
+}
+
+# Waits until the server knows the new host and rule.
+echo 'not json' >"$work/bad"
+for ((i = 0; i < 120; i++)); do
+  [[ $(send "$work/bad") == "processed: 1"* ]] && break
+  sleep 1
+done
+
+printf '%-10s %-8s %-24s %-8s %-8s %s\n' customers MB answer seconds peak_MB "rule (0 = supported, 1 = not supported: error)"
+for n in "${sizes[@]}"; do
+  python3 - "$n" "$nulls" "$work/doc" <<'PY'
+import json, random, sys
+n, share, path = int(sys.argv[1]), float(sys.argv[2]), sys.argv[3]
+rng = random.Random(n)
+first = ["José", "Maria", "Antônio", "Francisca", "João", "Conceição", "Raimundo", "Lúcia"]
+last = ["da Silva", "Araújo", "Gonçalves", "Ribeiro", "Conceição Magalhães", "Câmara Cascudo"]
+every = max(1, round(1 / share)) if share > 0 else 0
+rows = []
+for i in range(n):
+    empty = every and i % every == every // 2
+    name = None if empty else f"{rng.choice(first)} {rng.choice(last)} {rng.choice(last)} Comércio de Alimentos ME"
+    cpf = None if empty else f"{rng.randrange(10**11):011d}"
+    rows.append({"{#ID_CLIENTE}": 100000 + i, "{#RAZAO_SOCIAL}": name, "{#CPF_CNPJ}": cpf,
+                 "{#STATUS_CLIENTE}": 1, "{#CONTATO_CLIENTE}": "(85) 9 9999-0000",
+                 "{#VALOR_ATRASO}": round(rng.uniform(10, 900), 2), "{#TITULOS_ATRASO}": rng.randrange(1, 9)})
+with open(path, "w", encoding="ascii") as f:
+    f.write(json.dumps({"data": rows}))
+PY
+  bytes=$(stat -c %s "$work/doc")
+  # The verdict on the document is whatever state line replaces the one of the failed value.
+  send "$work/bad" >/dev/null
+  until [[ $(rule_state) == "1 "*"expected opening character"* ]]; do sleep 0.5; done
+  start=$SECONDS
+  answer=$(send "$work/doc")
+  IFS='|' read -r state peak < <(wait_state "$(rule_state)")
+  printf '%-10s %-8s %-24s %-8s %-8s %s\n' "$n" "$(awk -v b="$bytes" 'BEGIN { printf "%.1f", b / 1e6 }')" \
+    "$answer" $((SECONDS - start)) "$peak" "$state"
+done
