@@ -87,7 +87,7 @@ for ((r = 0; r < runs; r++)); do
   last_owing=$(date +%s.%N)
   while python3 -c "import sys, time; sys.exit(time.time() >= $next)"; do
     state=$(problem)
-    if [ "$state" = 1 ] && [ -z "$open_at" ]; then open_at=$(python3 -c "print(round($(date +%s.%N) - $first, 1))"); fi
+    if [ "$state" = 1 ] && [ -z "$open_at" ]; then open_at=$(date +%s.%N); fi
     if [ "$state" = 0 ] && [ -n "$open_at" ]; then closed_while_owing=$((closed_while_owing + 1)); fi
     sleep 0.5
   done
@@ -100,7 +100,7 @@ while [ -z "$closed_at" ]; do
     if [ "$(problem)" = 0 ]; then closed_at=$(date +%s.%N); break; fi
     sleep 0.5
   done
-  python3 -c "import sys; sys.exit($(date +%s) - ${last_owing%.*} < 3600)" || break
+  python3 -c "import sys; sys.exit($(date +%s) - ${last_owing%.*} >= 3600)" || break
 done
 stored() {  # stored KEY TYPE: the clocks of the stored values, one a line
   local id
@@ -118,7 +118,8 @@ titulos = [float(c) for c in titulos.split()]
 gaps = [round(b - a, 1) for a, b in zip(valor, valor[1:])]
 print(f"runs that listed the customer: {sent}; stored: valorAtraso {len(valor)}, titulosAtraso {len(titulos)}")
 print(f"gaps between stored valorAtraso values (s): {gaps}")
-print(f"problem opened {opened} s after the first run's values; seen OK while the customer owed: {flaps} times")
+opened = "never" if opened == "never" else f"{float(opened) - valor[0]:.1f} s after the first stored value"
+print(f"problem opened {opened}; seen OK while the customer owed: {flaps} times")
 if closed:
     print(f"problem closed {float(closed) - float(last_owing):.1f} s after the last run that listed the customer, "
           f"{float(closed) - valor[-1]:.1f} s after its last stored value")

@@ -54,14 +54,33 @@ host=$(ixc_zbx_api host.create "{\"host\": \"ixc-ceiling\", \"groups\": [{\"grou
   python3 -c 'import json,sys; print(json.load(sys.stdin)["hostids"][0])')
 # The rule's steps, from the template file, in the API's numbers.
 rule=$(python3 - "$template" "$host" <<'PY'
-import json, sys, yaml
+import json, re, sys
+# The template's own layout, read without a YAML module (Debian 13's minimal python3 has none):
+# the rule's keys sit at 10 spaces, its steps at 12, a step's parameters at 16.
 types = {"JAVASCRIPT": 21, "STR_REPLACE": 25}
-doc = yaml.safe_load(open(sys.argv[1], encoding="utf-8"))
-rule = doc["zabbix_export"]["templates"][0]["discovery_rules"][0]
-steps = [{"type": types[s["type"]], "params": "\n".join(s["parameters"]),
-          "error_handler": 0, "error_handler_params": ""} for s in rule.get("preprocessing", [])]
-print(json.dumps({"hostid": sys.argv[2], "name": rule["name"], "key_": rule["key"], "type": 2,
-                  "lifetime": rule.get("lifetime", "1d"), "preprocessing": steps}))
+lines = open(sys.argv[1], encoding="utf-8").read().split("\n")
+start = lines.index("      discovery_rules:")
+key = next(l.split(": ", 1)[1] for l in lines[start:] if l.startswith("          key: "))
+steps, i = [], next(n for n in range(start, len(lines)) if lines[n] == "          preprocessing:") + 1
+while i < len(lines) and (lines[i].startswith("            ") or not lines[i].strip()):
+    line = lines[i]
+    if line.startswith("            - type: "):
+        steps.append({"type": types[line.split(": ", 1)[1]], "params": [], "error_handler": 0,
+                      "error_handler_params": ""})
+    elif line.startswith("                - |"):
+        block = []
+        while i + 1 < len(lines) and (lines[i + 1].startswith("                  ") or not lines[i + 1].strip()):
+            i += 1
+            block.append(lines[i][18:])
+        steps[-1]["params"].append("\n".join(block).rstrip("\n") + "\n")
+    elif line.startswith("                - "):
+        text = line[18:]
+        steps[-1]["params"].append(text[1:-1].replace("''", "'") if text.startswith("'") else text)
+    i += 1
+for step in steps:
+    step["params"] = "\n".join(step["params"])
+print(json.dumps({"hostid": sys.argv[2], "name": "Clientes em atraso", "key_": key.strip("'"), "type": 2,
+                  "lifetime": "1d", "preprocessing": steps}))
 PY
 )
 rule_id=$(ixc_zbx_api discoveryrule.create "$rule" | python3 -c 'import json,sys; print(json.load(sys.stdin)["itemids"][0])')
@@ -73,11 +92,15 @@ import json, socket, struct, sys
 value = open(sys.argv[2], encoding="ascii").read()
 body = json.dumps({"request": "sender data", "data": [
     {"host": "ixc-ceiling", "key": "descobertaClientes", "value": value}]}).encode()
-with socket.create_connection(("127.0.0.1", int(sys.argv[1]))) as s:
-    s.sendall(b"ZBXD\x01" + struct.pack("<II", len(body), 0) + body)
-    reply = b""
-    while chunk := s.recv(65536):
-        reply += chunk
+reply = b""
+try:
+    with socket.create_connection(("127.0.0.1", int(sys.argv[1]))) as s:
+        s.sendall(b"ZBXD\x01" + struct.pack("<II", len(body), 0) + body)
+        while chunk := s.recv(65536):
+            reply += chunk
+except OSError as e:
+    print(f"{len(body)}-byte frame: {e.strerror}")
+    sys.exit()
 print(json.loads(reply[13:])["info"].split("; seconds")[0] if len(reply) > 13 else "no answer")
 PY
 }
@@ -135,7 +158,32 @@ PY
   until [[ $(rule_state) == "1 "*"expected opening character"* ]]; do sleep 0.5; done
   start=$SECONDS
   answer=$(send "$work/doc")
+  if [[ $answer != processed* ]]; then
+    printf '%-10s %-8s %s; the server: %s\n' "$n" "$(awk -v b="$bytes" 'BEGIN { printf "%.1f", b / 1e6 }')" \
+      "$answer" "$(grep -m1 -iE 'exceed|too (big|large)' "$IXC_ZBX_LOG" | cut -c1-200 || echo '-')"
+    continue
+  fi
   IFS='|' read -r state peak < <(wait_state "$(rule_state)")
   printf '%-10s %-8s %-24s %-8s %-8s %s\n' "$n" "$(awk -v b="$bytes" 'BEGIN { printf "%.1f", b / 1e6 }')" \
     "$answer" $((SECONDS - start)) "$peak" "$state"
 done
+
+# The largest sender frame the trapper reads, whatever it holds: a value of N bytes for a host
+# that does not exist, answered (failed: 1) or cut off; halved between 64 and 512 MiB to 1 MiB.
+python3 - "$IXC_ZBX_PORT" <<'PY'
+import json, socket, struct, sys
+def answered(size):
+    head = json.dumps({"request": "sender data", "data": [{"host": "-", "key": "-", "value": ""}]})
+    body = (head[:-4] + "a" * (size - len(head)) + head[-4:]).encode()
+    try:
+        with socket.create_connection(("127.0.0.1", int(sys.argv[1]))) as s:
+            s.sendall(b"ZBXD\x01" + struct.pack("<II", len(body), 0) + body)
+            return len(s.recv(65536)) > 13
+    except OSError:
+        return False
+low, high = 64 << 20, 512 << 20
+while high - low > 1 << 20:
+    middle = (low + high) // 2
+    low, high = (middle, high) if answered(middle) else (low, middle)
+print(f"largest frame the trapper reads: between {low} and {high} bytes of JSON")
+PY
