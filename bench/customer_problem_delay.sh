@@ -67,10 +67,11 @@ doc() { printf '"{\\"data\\": [{\\"{#ID_CLIENTE}\\": %s, \\"{#RAZAO_SOCIAL}\\": 
 run_owing() { send "ixc-delay descobertaClientes $(doc 1)" "ixc-delay valorAtraso[1] 500.0" "ixc-delay titulosAtraso[1] 2" \
   "ixc-delay somaClientesAtrasoAtivo 1"; }
 run_paid() { send "ixc-delay descobertaClientes $(doc 2)" "ixc-delay somaClientesAtrasoAtivo 1"; }
-problem() {
+trigger() {
   ixc_zbx_api trigger.get "{\"hostids\": [\"$host\"], \"search\": {\"description\": \"deve mais\"},
-    \"output\": [\"value\"]}" | j '(r[0]["value"] if r else "-")'
+    \"output\": [\"value\"]}" | j '(r[0]["triggerid"] + " " + r[0]["value"]) if r else "- -"'
 }
+problem() { trigger | cut -d' ' -f2; }
 items_exist() {
   [ "$(ixc_zbx_api item.get "{\"hostids\": [\"$host\"], \"search\": {\"key_\": \"Atraso[1]\"}, \"output\": [\"itemid\"]}" | j 'len(r)')" = 2 ]
 }
@@ -79,28 +80,24 @@ send "ixc-delay descobertaClientes $(doc 1)" >/dev/null
 for ((i = 0; i < 120; i++)); do items_exist && break; sleep 1; done
 sleep 3  # the next configuration sync brings the items to the trappers
 
-first=$(date +%s.%N)
-open_at= closed_while_owing=0 sent=0
+# Whole milliseconds of the wall clock, without a process per look (the machine may be busy).
+now_ms() { local t=${EPOCHREALTIME/[.,]/}; echo $((t / 1000)); }
+first=$EPOCHREALTIME first_ms=$(now_ms)
+sent=0
 for ((r = 0; r < runs; r++)); do
-  next=$(python3 -c "print($first + ($r + 1) * $interval)")
+  next=$((first_ms + (r + 1) * interval * 1000))
   [[ $(run_owing) == "processed: 4"* ]] && sent=$((sent + 1))
-  last_owing=$(date +%s.%N)
-  while python3 -c "import sys, time; sys.exit(time.time() >= $next)"; do
-    state=$(problem)
-    if [ "$state" = 1 ] && [ -z "$open_at" ]; then open_at=$(date +%s.%N); fi
-    if [ "$state" = 0 ] && [ -n "$open_at" ]; then closed_while_owing=$((closed_while_owing + 1)); fi
-    sleep 0.5
-  done
+  last_owing=$EPOCHREALTIME
+  while [ "$(now_ms)" -lt "$next" ]; do sleep 0.2; done
 done
 closed_at=
-while [ -z "$closed_at" ]; do
+while [ -z "$closed_at" ] && [ $(($(now_ms) / 1000 - ${last_owing%[.,]*})) -lt 3600 ]; do
   run_paid >/dev/null
-  next=$(python3 -c "import time; print(time.time() + $interval)")
-  while python3 -c "import sys, time; sys.exit(time.time() >= $next)"; do
-    if [ "$(problem)" = 0 ]; then closed_at=$(date +%s.%N); break; fi
+  next=$(($(now_ms) + interval * 1000))
+  while [ "$(now_ms)" -lt "$next" ]; do
+    if [ "$(problem)" = 0 ]; then closed_at=$EPOCHREALTIME; break; fi
     sleep 0.5
   done
-  python3 -c "import sys; sys.exit($(date +%s) - ${last_owing%.*} >= 3600)" || break
 done
 stored() {  # stored KEY TYPE: the clocks of the stored values, one a line
   local id
@@ -110,19 +107,28 @@ stored() {  # stored KEY TYPE: the clocks of the stored values, one a line
 }
 valor=$(stored 'valorAtraso[1]' 0)
 titulos=$(stored 'titulosAtraso[1]' 3)
-python3 - "$sent" "$valor" "$titulos" "$first" "$last_owing" "${closed_at:-}" "${open_at:-never}" "$closed_while_owing" <<'PY'
+# The trigger's events, as the server stamped them: when the problem opened and closed.
+events=$(ixc_zbx_api event.get "{\"objectids\": [\"$(trigger | cut -d' ' -f1)\"], \"source\": 0, \"object\": 0,
+  \"output\": [\"clock\", \"ns\", \"value\"], \"sortfield\": [\"clock\"]}" |
+  j '" ".join(e["value"] + "@" + e["clock"] + "." + e["ns"].zfill(9) for e in r)')
+python3 - "$sent" "$valor" "$titulos" "$last_owing" "$events" <<'PY'
 import sys
-sent, valor, titulos, first, last_owing, closed, opened, flaps = sys.argv[1:]
+sent, valor, titulos, last_owing, events = sys.argv[1:]
 valor = [float(c) for c in valor.split()]
 titulos = [float(c) for c in titulos.split()]
+last_owing = float(last_owing.replace(",", "."))
+events = [(e.split("@")[0], float(e.split("@")[1])) for e in events.split()]
 gaps = [round(b - a, 1) for a, b in zip(valor, valor[1:])]
 print(f"runs that listed the customer: {sent}; stored: valorAtraso {len(valor)}, titulosAtraso {len(titulos)}")
 print(f"gaps between stored valorAtraso values (s): {gaps}")
-opened = "never" if opened == "never" else f"{float(opened) - valor[0]:.1f} s after the first stored value"
-print(f"problem opened {opened}; seen OK while the customer owed: {flaps} times")
+opened = [t for v, t in events if v == "1"]
+closed_owing = [t for v, t in events if v == "0" and t <= last_owing]
+closed = [t for v, t in events if v == "0" and t > last_owing]
+print(f"problem opened {opened[0] - valor[0]:.1f} s after the first stored value" if opened else "problem never opened",
+      f"and closed {len(closed_owing)} times while the customer owed")
 if closed:
-    print(f"problem closed {float(closed) - float(last_owing):.1f} s after the last run that listed the customer, "
-          f"{float(closed) - valor[-1]:.1f} s after its last stored value")
+    print(f"problem closed {closed[0] - last_owing:.1f} s after the last run that listed the customer, "
+          f"{closed[0] - valor[-1]:.1f} s after its last stored value")
 else:
     print("problem did not close within an hour")
 PY

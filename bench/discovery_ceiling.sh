@@ -92,10 +92,12 @@ import json, socket, struct, sys
 value = open(sys.argv[2], encoding="ascii").read()
 body = json.dumps({"request": "sender data", "data": [
     {"host": "ixc-ceiling", "key": "descobertaClientes", "value": value}]}).encode()
+# The whole frame before connecting: the trapper gives up on a peer whose first bytes are late.
+frame = b"ZBXD\x01" + struct.pack("<II", len(body), 0) + body
 reply = b""
 try:
     with socket.create_connection(("127.0.0.1", int(sys.argv[1]))) as s:
-        s.sendall(b"ZBXD\x01" + struct.pack("<II", len(body), 0) + body)
+        s.sendall(frame)
         while chunk := s.recv(65536):
             reply += chunk
 except OSError as e:
@@ -175,9 +177,10 @@ import json, socket, struct, sys
 def answered(size):
     head = json.dumps({"request": "sender data", "data": [{"host": "-", "key": "-", "value": ""}]})
     body = (head[:-4] + "a" * (size - len(head)) + head[-4:]).encode()
+    frame = b"ZBXD\x01" + struct.pack("<II", len(body), 0) + body
     try:
         with socket.create_connection(("127.0.0.1", int(sys.argv[1]))) as s:
-            s.sendall(b"ZBXD\x01" + struct.pack("<II", len(body), 0) + body)
+            s.sendall(frame)
             return len(s.recv(65536)) > 13
     except OSError:
         return False
