@@ -7,7 +7,10 @@
 # (names and descriptions filled from the macros), the per-customer values from the second run
 # on, the triggers in the state the values call for, the template's dashboard drawn in the real
 # frontend, and, after a customer pays, that customer's items kept for the lost-resources period
-# instead of being deleted at once. A second host accepts PSK only; and the check job
+# instead of being deleted at once. A customer without a name or CPF/CNPJ (null macros) is named
+# "não informado" and keeps the rule supported; an amount that changes is stored and leaves the
+# items' and triggers' configuration as it was, and unchanged amounts are not stored again
+# within the heartbeat. A second host accepts PSK only; and the check job
 # (launch_verificar) must say OK for the linked host and FALHA, naming the host, for a misspelt
 # one and for the PSK host reached in clear text.
 #
@@ -74,6 +77,9 @@ sql() { ixc_root_sql "$@"; }
 sql -e 'CREATE DATABASE ixc_erp CHARACTER SET utf8mb4 COLLATE utf8mb4_general_ci'
 sql ixc_erp <"$source_dir/tools/ixc_erp/ixc_schema.sql"
 sql ixc_erp <"$tests_dir/fixtures/collection/customers.sql"
+# A real ERP can leave a name empty as well as a CPF/CNPJ (2004's): both reach the document as
+# null, which the template's discovery rule must turn into "não informado".
+sql ixc_erp -e 'ALTER TABLE cliente MODIFY razao VARCHAR(150) NULL; UPDATE cliente SET razao = NULL WHERE id = 2003'
 
 # --- zabbix_server and the frontend's API -----------------------------------------------------
 # Lean and quick: the server learns of new hosts and items within a second, and runs only what
@@ -199,8 +205,8 @@ item_field() {  # item_field KEY FIELD
   fail "valorAtraso[1017] is named '$(item_field 'valorAtraso[1017]' name)'"
 [ "$(item_field "titulosAtraso[2002]" name)" = "Títulos em atraso: Mercearia D'Ávila (cliente 2002)" ] ||
   fail "titulosAtraso[2002] is named '$(item_field 'titulosAtraso[2002]' name)'"
-description=$(item_field 'valorAtraso[1017]' description)
-grep -qF 'Situação no ERP: 1' <<<"$description" || fail "valorAtraso[1017]'s description lacks its status: $description"
+[ "$(item_field 'valorAtraso[2003]' name)" = 'Valor em atraso: não informado (cliente 2003)' ] ||
+  fail "valorAtraso[2003], whose name is null in the ERP, is named '$(item_field 'valorAtraso[2003]' name)'"
 # CPF/CNPJ and phone numbers reach Zabbix in the document, but nothing it keeps may show them.
 personal_data='12\.345\.678/0001-90|123\.456\.789-09|987\.654\.321-00|111\.222\.333-44|55\.666\.777/0001-88|98765-4321|3333-4444|9999-0000'
 shown=$(api item.get "{\"hostids\": [\"$host_id\"], \"output\": [\"name\", \"description\"]}" |
@@ -286,11 +292,24 @@ view_dashboard "$work/dashboard-customers.png" '{"title": "IXC: inadimplência",
 
 # 1017 pays: the next document no longer lists it. Its items stay, marked for deletion after
 # the one day of the discovery rule's lost-resources period; the other customers' stay as they are.
-sql ixc_erp -e 'UPDATE fn_areceber SET valor_aberto = 0 WHERE id_cliente = 1017'
+# 2003's amount changes: its new value is stored, and neither its items nor any trigger change
+# (discovery would rewrite every changed customer's items each run otherwise). The others send
+# the same values again, which the items discard within their heartbeat.
+configuration() {
+  api item.get "{\"hostids\": [\"$host_id\"], \"search\": {\"key_\": \"Atraso[\"},
+    \"output\": [\"key_\", \"name\", \"description\"], \"selectTags\": \"extend\",
+    \"selectTriggers\": [\"description\", \"comments\", \"opdata\", \"expression\"]}" |
+    py 'json.dumps(sorted(r, key=lambda i: i["key_"]), sort_keys=True)'
+}
+configuration_before=$(configuration)
+sql ixc_erp -e 'UPDATE fn_areceber SET valor_aberto = 0 WHERE id_cliente = 1017;
+  UPDATE fn_areceber SET valor_aberto = 0.3 WHERE id_cliente = 2003'
 run3_start=$(date +%s)
 collect 3
 for key in "${totals[@]}"; do wait_until "$patience" "run 3 stored no third value for $key" has_values "$key" 3; done
-check_totals 3 4 1000000.3
+check_totals 3 4 1000000.5
+wait_until "$patience" "run 3 stored no second value for valorAtraso[2003]" has_values 'valorAtraso[2003]' 2
+check_value 'valorAtraso[2003]' $float 0.3
 marked() {
   api item.get "{\"hostids\": [\"$host_id\"], \"search\": {\"key_\": \"Atraso[\"},
     \"output\": [\"key_\"], \"selectItemDiscovery\": [\"ts_delete\"]}" |
@@ -311,6 +330,13 @@ for key, when in marks.items():
     else:
         assert when == "0", (key, when)
 PY
+[ "$(configuration)" = "$configuration_before" ] || fail "an amount change altered the discovered configuration:
+$(diff <(py 'json.dumps(r, indent=1)' <<<"$configuration_before") <(configuration | py 'json.dumps(r, indent=1)'))"
+for id in 2002 2003 2004 2005 2006; do
+  for key in "titulosAtraso[$id]" $([ $id = 2003 ] || echo "valorAtraso[$id]"); do
+    [ "$(count_history "$key")" -eq 1 ] || fail "$key stored an unchanged value again: $(history "$key" | tr '\n' ' ')"
+  done
+done
 # --- TLS with a pre-shared key: a second host that accepts PSK only --------------------------
 # The collector with the PSK settings gets the totals, the document and, from its second run on,
 # the per-customer values through, as zabbix_sender does with the same key; a run in clear text
@@ -356,7 +382,7 @@ psk_collect psk1 "$work/psk.key" psk 0
 for key in "${totals[@]}"; do
   on_psk_host wait_until "$patience" "no value stored for $key after PSK run 1" has_values "$key" 1
 done
-on_psk_host check_value somaValorAtrasoAtivo $float 1000000.3
+on_psk_host check_value somaValorAtrasoAtivo $float 1000000.5
 psk_discovered() {
   [ "$(on_psk_host item_table | grep -cE '^(valorAtraso|titulosAtraso)\[')" -eq $((2 * ${#psk_customers[@]})) ]
 }
