@@ -488,7 +488,7 @@ timed_collect() {  # timed_collect N: collect N, its seconds (to 0.01) in run_se
 before=$(history_counts)
 verify check_cluster "$host_name" 0 "IXC_TEST_ZABBIX_SERVER=$cluster"
 cluster_line() { grep -E "^(OK|AVISO|FALHA) +Zabbix cluster: " "$work/$1.out" || true; }
-[ "$(cluster_line check_cluster)" = "OK    Zabbix cluster: Zabbix $node_a ativo; $node_b em espera (recusa conexões)" ] ||
+[ "$(cluster_line check_cluster)" = "OK    Zabbix cluster: Zabbix $node_a ativo, $node_b em espera (recusa conexões)" ] ||
   fail "check of the cluster: $(cluster_line check_cluster)"
 # The check's totals are stored before a run's are counted.
 wait_until "$patience" "the cluster check's totals were not stored" one_more "$before" totals
@@ -518,7 +518,7 @@ timed_collect 5
 run5_seconds=$run_seconds
 wait_until "$patience" "run 5 through the new active node did not store one more value of every key" one_more "$before"
 verify check_failover "$host_name" 0 "IXC_TEST_ZABBIX_SERVER=$cluster"
-[ "$(cluster_line check_failover)" = "OK    Zabbix cluster: Zabbix $node_a em espera (recusa conexões); $node_b ativo" ] ||
+[ "$(cluster_line check_failover)" = "OK    Zabbix cluster: Zabbix $node_a em espera (recusa conexões), $node_b ativo" ] ||
   fail "check of the cluster after the failover: $(cluster_line check_failover)"
 python3 -c '
 import sys
