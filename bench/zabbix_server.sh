@@ -12,6 +12,16 @@
 #   ixc_zbx_template_file                        the shipped template for that version
 #   ixc_zbx_import_template FILE                 imports the template; prints its id
 #   ixc_stop_zabbix                              stops the API and the server, workers included
+#   ixc_start_zabbix_node FOLDER NAME            a second node of a cluster: with HANodeName=...
+#                                                among ixc_start_zabbix's settings, one more
+#                                                zabbix_server on the same database with the same
+#                                                settings, its own port, log and node name NAME;
+#                                                returns once it is registered; sets
+#                                                IXC_ZBX_NODE_PORT, IXC_ZBX_NODE_PID, IXC_ZBX_NODE_CONF
+#   ixc_zbx_node_status NAME                     a node's state in the ha_node table: standby,
+#                                                stopped, unavailable or active
+#   ixc_zbx_stop_server PID                      stops one zabbix_server gracefully (a cluster's
+#                                                active node hands over), workers included
 #   ixc_zbx_api METHOD PARAMS_JSON               one API call; prints its result as JSON
 #   ixc_zbx_sql STATEMENT                        a statement on the Zabbix database, tab output
 #   ixc_zbx_after_sync                           waits for the end of the next configuration
@@ -44,6 +54,12 @@ while True:
 
 ixc_zbx_sql() { ixc_root_sql -N -B zabbix -e "$1"; }
 
+# zabbix_server refuses a parameter given twice: a later line replaces an earlier one, in place.
+ixc_zbx_last_setting_wins() {
+  awk -F= '{ value[$1] = $0; if (!($1 in seen)) { order[++n] = $1; seen[$1] = 1 } }
+           END { for (i = 1; i <= n; i++) print value[order[i]] }'
+}
+
 ixc_start_zabbix() {
   local folder=$1 i
   shift
@@ -62,6 +78,7 @@ ixc_start_zabbix() {
 
   IXC_ZBX_PORT=$(ixc_low_free_port)
   IXC_ZBX_LOG=$folder/zabbix_server.log
+  IXC_ZBX_CONF=$folder/zabbix_server.conf
   {
     cat <<CONF
 LogType=file
@@ -89,12 +106,14 @@ StartProxyPollers=0
 StartODBCPollers=0
 StartReportWriters=0
 CONF
-    # zabbix_server refuses a parameter given twice: the caller's settings replace these.
     local setting
-    for setting in "$@"; do echo "$setting"; done
-  } | awk -F= '{ value[$1] = $0; if (!($1 in seen)) { order[++n] = $1; seen[$1] = 1 } }
-               END { for (i = 1; i <= n; i++) print value[order[i]] }' >"$folder/zabbix_server.conf"
-  PATH=$PATH:/usr/sbin zabbix_server -c "$folder/zabbix_server.conf" -f \
+    for setting in "$@"; do
+      echo "$setting"
+      # A cluster's nodes find each other's trapper through the address each one registers.
+      [[ $setting != HANodeName=* ]] || echo "NodeAddress=127.0.0.1:$IXC_ZBX_PORT"
+    done
+  } | ixc_zbx_last_setting_wins >"$IXC_ZBX_CONF"
+  PATH=$PATH:/usr/sbin zabbix_server -c "$IXC_ZBX_CONF" -f \
     >"$folder/zabbix_server.out" 2>&1 </dev/null &
   IXC_ZBX_PID=$!
   ixc_remember "$IXC_ZBX_PID"
@@ -204,16 +223,62 @@ print(json.dumps({"format": "yaml", "source": open(sys.argv[1], encoding="utf-8"
 }
 
 ixc_stop_zabbix() {
-  local children i
   ixc_stop "$IXC_ZBX_WEB_PID"
-  children=$(pgrep -P "$IXC_ZBX_PID" || true)
+  ixc_zbx_stop_server "$IXC_ZBX_PID"
+}
+
+ixc_zbx_stop_server() {
+  local pid=$1 children i
+  children=$(pgrep -P "$pid" || true)
   # It flushes its caches to the database on the way out, which takes a while when they are full.
-  kill -TERM "$IXC_ZBX_PID" 2>/dev/null || return 0
-  for ((i = 0; i < 600; i++)); do kill -0 "$IXC_ZBX_PID" 2>/dev/null || break; sleep 0.1; done
-  kill -KILL "$IXC_ZBX_PID" 2>/dev/null || true
-  wait "$IXC_ZBX_PID" 2>/dev/null || true
+  kill -TERM "$pid" 2>/dev/null || return 0
+  for ((i = 0; i < 600; i++)); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  kill -KILL "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
   # shellcheck disable=SC2086
   [ -z "$children" ] || kill -KILL $children 2>/dev/null || true
+}
+
+# A standby node starts only its HA manager: it neither listens nor logs a trapper, so what
+# tells it is up is its row in ha_node.
+ixc_start_zabbix_node() {
+  local folder=$1 name=$2 i
+  mkdir -p "$folder"
+  IXC_ZBX_NODE_PORT=$(ixc_low_free_port)
+  IXC_ZBX_NODE_CONF=$folder/zabbix_server.conf
+  {
+    cat "$IXC_ZBX_CONF"
+    cat <<CONF
+LogFile=$folder/zabbix_server.log
+PidFile=$folder/zabbix_server.pid
+SocketDir=$folder
+ListenPort=$IXC_ZBX_NODE_PORT
+HANodeName=$name
+NodeAddress=127.0.0.1:$IXC_ZBX_NODE_PORT
+CONF
+  } | ixc_zbx_last_setting_wins >"$IXC_ZBX_NODE_CONF"
+  PATH=$PATH:/usr/sbin zabbix_server -c "$IXC_ZBX_NODE_CONF" -f \
+    >"$folder/zabbix_server.out" 2>&1 </dev/null &
+  IXC_ZBX_NODE_PID=$!
+  ixc_remember "$IXC_ZBX_NODE_PID"
+  for ((i = 0; i <= 1200; i++)); do
+    case $(ixc_zbx_node_status "$name") in standby | active) return 0 ;; esac
+    [ "$i" -lt 1200 ] || { ixc_fail "zabbix_server node $name did not register in 120 s"; return 1; }
+    kill -0 "$IXC_ZBX_NODE_PID" 2>/dev/null || {
+      tail -20 "$folder/zabbix_server.out" "$folder/zabbix_server.log" >&2 2>/dev/null
+      ixc_fail "zabbix_server node $name ended before it registered"
+      return 1
+    }
+    sleep 0.1
+  done
+}
+
+ixc_zbx_node_status() {
+  local status
+  status=$(ixc_zbx_sql "SELECT status FROM ha_node WHERE name = '$1'" 2>/dev/null || true)
+  case $status in
+    0) echo standby ;; 1) echo stopped ;; 2) echo unavailable ;; 3) echo active ;; *) echo "$status" ;;
+  esac
 }
 
 ixc_zbx_api() {

@@ -37,10 +37,13 @@ cleanup() {
   local status=$?
   # The server first: it flushes to its database while it stops its workers.
   [ -z "${IXC_ZBX_PID:-}" ] || ixc_stop_zabbix
+  [ -z "${IXC_ZBX_NODE_PID:-}" ] || ixc_zbx_stop_server "$IXC_ZBX_NODE_PID"
   ixc_stop_all
   if [ "$status" -ne 0 ]; then
     for log in zabbix/zabbix_server.out zabbix/zabbix_server.log zabbix/php.log mariadb/error.log \
-      run1.out run2.out run3.out check_linked.out check_misspelt.out check_clear.out check_psk.out; do
+      zabbix-b/zabbix_server.out zabbix-b/zabbix_server.log run1.out run2.out run3.out \
+      check_linked.out check_misspelt.out check_clear.out check_psk.out run4.out run5.out \
+      check_cluster.out check_failover.out; do
       [ -s "$work/$log" ] && { echo "--- $log (end)"; grep -v -e Accepted -e Closing "$work/$log" | tail -n 40; }
     done >&2
   fi
@@ -83,10 +86,11 @@ sql ixc_erp -e 'ALTER TABLE cliente MODIFY razao VARCHAR(150) NULL; UPDATE clien
 
 # --- zabbix_server and the frontend's API -----------------------------------------------------
 # Lean and quick: the server learns of new hosts and items within a second, and runs only what
-# trapper items need.
+# trapper items need. It is the first node of a cluster, alone and so active until the cluster
+# part at the end starts its standby.
 ixc_start_zabbix "$work/zabbix" CacheUpdateFrequency=1 StartTrappers=2 StartPreprocessors=1 \
   StartLLDProcessors=1 StartDBSyncers=1 StartTimers=1 StartEscalators=1 StartAlerters=1 \
-  StartPollers=0 StartPollersUnreachable=0 StartHistoryPollers=0 Timeout=4 ||
+  StartPollers=0 StartPollersUnreachable=0 StartHistoryPollers=0 Timeout=4 HANodeName=ixc-a ||
   fail "zabbix_server or its API did not start"
 trapper_port=$IXC_ZBX_PORT
 
@@ -136,7 +140,7 @@ wait_until 20 "the QuestDB stand-in did not listen" questdb_ready
 
 collect() {  # collect N: one run of the collector, its output in runN.out
   local status=0
-  IXC_TEST_ZABBIX_SERVER=127.0.0.1:$trapper_port "$bin/ixc-atraso-test" descobertaClientes \
+  IXC_TEST_ZABBIX_SERVER=${cluster:-127.0.0.1:$trapper_port} "$bin/ixc-atraso-test" descobertaClientes \
     127.0.0.1 "$IXC_DB_PORT" "$IXC_DB_USER" "$IXC_DB_PASSWORD" ixc_erp "$questdb_address" 9000 "$host_name" \
     >"$work/run$1.out" 2>&1 || status=$?
   [ "$status" -eq 0 ] || fail "run $1 ended with status $status"
@@ -469,4 +473,85 @@ on_psk_host wait_until "$patience" "the PSK check's totals were not stored" has_
   [ "$(on_psk_host count_history somaTitulosAtrasoAtivo)" -eq 3 ] ||
   fail "the check in clear text stored values on the PSK host"
 echo "zabbix_server_test: check job: $(zabbix_line check_misspelt | cut -c1-120)..."
+
+# --- a cluster of two nodes on this database ------------------------------------------------
+# A standby node joins the server above (node ixc-a, active). The collector, given both
+# addresses, stores a run through the active node; the check job names one node active and one
+# standby (a standby does not listen). Then the active node stops gracefully, the standby takes
+# over, and the next run stores every value through it, the stopped node first in the setting.
+cluster_start=$SECONDS
+ixc_start_zabbix_node "$work/zabbix-b" ixc-b || fail "the cluster's second node did not start"
+node_a=127.0.0.1:$trapper_port node_b=127.0.0.1:$IXC_ZBX_NODE_PORT
+cluster="$node_a;$node_b"
+node_is() { [ "$(ixc_zbx_node_status "$1")" = "$2" ]; }
+wait_until "$patience" "node ixc-b did not settle as standby" node_is ixc-b standby
+node_is ixc-a active || fail "node ixc-a is $(ixc_zbx_node_status ixc-a), not active"
+# The run's keys: the six totals and the two values of each customer still owing.
+cluster_keys=("${totals[@]}")
+for id in "${psk_customers[@]}"; do cluster_keys+=("valorAtraso[$id]" "titulosAtraso[$id]"); done
+history_counts() {  # "key count" for every key of cluster_keys, in two history calls
+  local items
+  items=$(api item.get "{\"hostids\": [\"$host_id\"], \"output\": [\"key_\", \"value_type\"]}")
+  for type in $float $unsigned; do
+    api history.get "{\"history\": $type, \"hostids\": [\"$host_id\"], \"output\": [\"itemid\"]}"
+  done | python3 -c '
+import collections, json, sys
+items = {i["itemid"]: i["key_"] for i in json.loads(sys.argv[1])}
+counts = collections.Counter(items[v["itemid"]] for line in sys.stdin for v in json.loads(line))
+print("\n".join(k + " " + str(counts[k]) for k in sys.argv[2:]))' "$items" "${cluster_keys[@]}"
+}
+# one_more BEFORE [TOTALS]: every key (or only each total) has one value more than in BEFORE.
+one_more() {
+  [ "$(history_counts)" = "$(awk -v only="${2:-}" '{ print $1, $2 + (only == "" || $1 ~ /^soma/) }' <<<"$1")" ]
+}
+timed_collect() {  # timed_collect N: collect N, its seconds (to 0.01) in run_seconds
+  local start
+  start=$(date +%s.%N)
+  collect "$1"
+  run_seconds=$(python3 -c "import sys; print(f'{float(sys.argv[2]) - float(sys.argv[1]):.2f}')" "$start" "$(date +%s.%N)")
+}
+
+before=$(history_counts)
+verify check_cluster "$host_name" 0 "IXC_TEST_ZABBIX_SERVER=$cluster"
+cluster_line() { grep -E "^(OK|AVISO|FALHA) +Zabbix cluster: " "$work/$1.out" || true; }
+[ "$(cluster_line check_cluster)" = "OK    Zabbix cluster: Zabbix $node_a ativo, $node_b em espera (recusa conexões)" ] ||
+  fail "check of the cluster: $(cluster_line check_cluster)"
+# The check's totals are stored before a run's are counted.
+wait_until "$patience" "the cluster check's totals were not stored" one_more "$before" totals
+
+before=$(history_counts)
+timed_collect 4
+run4_seconds=$run_seconds
+wait_until "$patience" "run 4 through the cluster did not store one more value of every key" one_more "$before"
+
+# Failover: the delay at its minimum (a node that vanishes without a word waits that long), then
+# a graceful stop, which hands over without it.
+zabbix_server -c "$IXC_ZBX_CONF" -R ha_set_failover_delay=10s >"$work/failover_delay.out" 2>&1 ||
+  fail "ha_set_failover_delay: $(cat "$work/failover_delay.out")"
+stop_start=$(date +%s.%N)
+ixc_zbx_stop_server "$IXC_ZBX_PID"
+! kill -0 "$IXC_ZBX_PID" 2>/dev/null || fail "node ixc-a did not stop"
+stopped_at=$(date +%s.%N)
+wait_until "$patience" "node ixc-b did not become active after ixc-a stopped" node_is ixc-b active
+active_at=$(date +%s.%N)
+node_is ixc-a stopped || fail "node ixc-a is $(ixc_zbx_node_status ixc-a), not stopped"
+trapper_port=$IXC_ZBX_NODE_PORT  # the probe goes to the new active node
+wait_for_configuration "the host on the new active node"
+taking_at=$(date +%s.%N)
+
+before=$(history_counts)
+timed_collect 5
+run5_seconds=$run_seconds
+wait_until "$patience" "run 5 through the new active node did not store one more value of every key" one_more "$before"
+verify check_failover "$host_name" 0 "IXC_TEST_ZABBIX_SERVER=$cluster"
+[ "$(cluster_line check_failover)" = "OK    Zabbix cluster: Zabbix $node_a em espera (recusa conexões), $node_b ativo" ] ||
+  fail "check of the cluster after the failover: $(cluster_line check_failover)"
+python3 -c '
+import sys
+stop, stopped, active, taking = map(float, sys.argv[1:5])
+print(f"zabbix_server_test: cluster: ixc-a stopped in {stopped - stop:.1f} s, ixc-b active "
+      f"{active - stopped:.1f} s later and taking values {taking - active:.1f} s after that; "
+      f"run through the active first node {sys.argv[5]} s, through the second after a refusal "
+      f"{sys.argv[6]} s; the cluster part took {sys.argv[7]} s")' \
+  "$stop_start" "$stopped_at" "$active_at" "$taking_at" "$run4_seconds" "$run5_seconds" $((SECONDS - cluster_start))
 echo "zabbix_server_test: template, discovery, values and triggers as expected"

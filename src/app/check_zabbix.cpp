@@ -66,7 +66,7 @@ CheckLine cluster_line(const kestrelkit::ZabbixServer& zabbix_server) {
     if (failure) state = "responde com falha (" + *failure + ")";
     states.push_back(node_text(node) + " " + state);
   }
-  std::string found = "Zabbix " + joined(states, "; ");
+  std::string found = "Zabbix " + joined(states);
   if (!active) {
     return {Mark::falha, "Zabbix cluster",
             found + ": nenhum nó ativo; os valores de uma coleta não seriam entregues"};
