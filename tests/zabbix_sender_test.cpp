@@ -293,6 +293,31 @@ TEST(ZabbixSenderCluster, ValuesGoToTheNodeThatAnswersWhichIsKeptForTheRun) {
                 ": conexão recusada");
 }
 
+// What a 7.0 proxy of a group answers for a host that another proxy of the group monitors (seen
+// on 7.0.22): the value goes to that proxy, and so do the run's next values.
+TEST(ZabbixSenderCluster, AProxyGroupsRedirectIsFollowedAndKept) {
+  TrapperStandin monitoring;
+  LoopbackSocket other_proxy(true);
+  int answered = 0;
+  std::thread proxy([&] {
+    int peer = accept(other_proxy.fd, nullptr, nullptr);
+    char buffer[4096];
+    (void)!recv(peer, buffer, sizeof buffer, 0);
+    std::string body = R"({"redirect":{"revision":1,"address":")" + monitoring.address() +
+                       R"("},"response":"failed"})";
+    std::string frame =
+        std::string("ZBXD\x01", 5) + static_cast<char>(body.size()) + std::string(7, '\0') + body;
+    (void)!send(peer, frame.data(), frame.size(), MSG_NOSIGNAL);
+    close(peer);
+    ++answered;
+  });
+  ZabbixServer group = zabbix_server_at("127.0.0.1:" + std::to_string(other_proxy.port));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(send_zabbix(group, "ixc-lab", "k", i).processed, 1);
+  proxy.join();
+  EXPECT_EQ(answered, 1);
+  EXPECT_EQ(monitoring.records().size(), 3u);
+}
+
 TEST(ZabbixSenderAddress, HostNameIsResolved) {
   TrapperStandin trapper;
   auto reply = send_zabbix("localhost:" + std::to_string(trapper.port()), "ixc-lab", "k", 1);

@@ -237,6 +237,12 @@ SenderReply parse_reply(std::string_view body, const std::string& where) {
   if (auto info = json.find("info"); info != json.end() && info->is_string()) {
     reply.info = info->get<std::string>();
   }
+  if (auto redirect = json.find("redirect"); redirect != json.end() && redirect->is_object()) {
+    if (auto address = redirect->find("address");
+        address != redirect->end() && address->is_string()) {
+      reply.redirect = address->get<std::string>();
+    }
+  }
   reply.processed = count_in(reply.info, "processed: ");
   reply.failed = count_in(reply.info, "failed: ");
   reply.total = count_in(reply.info, "total: ");
@@ -246,7 +252,7 @@ SenderReply parse_reply(std::string_view body, const std::string& where) {
 }  // namespace
 
 ZabbixServer zabbix_server_at(std::string_view address, ZabbixTls tls) {
-  return {std::string(address), std::move(tls), parse_zabbix_cluster(address)};
+  return {std::string(address), std::move(tls), parse_zabbix_cluster(address), 0, std::nullopt};
 }
 
 std::vector<ZabbixAddress> parse_zabbix_cluster(std::string_view text) {
@@ -313,7 +319,7 @@ SenderReply exchange(const ZabbixServer& zabbix_server, const ZabbixAddress& add
 // The answering node first, then the others in order; the first that takes the connection
 // answers for the rest of the run. A standby node in front of the active one so costs one
 // refused connection per run, not one per value.
-SenderReply deliver(const ZabbixServer& zabbix_server, const std::string& request) {
+SenderReply deliver_to_nodes(const ZabbixServer& zabbix_server, const std::string& request) {
   const std::vector<ZabbixAddress>& nodes = zabbix_server.nodes;
   if (nodes.size() == 1) return exchange(zabbix_server, nodes[0], request, kUnlimited);
   std::vector<std::string> unreachable;
@@ -332,6 +338,33 @@ SenderReply deliver(const ZabbixServer& zabbix_server, const std::string& reques
     text += (i > 0 ? "; " : "") + unreachable[i];
   }
   throw SendError(text);
+}
+
+// A proxy group's redirect is followed once per value and remembered for the run: every value
+// of a run is for the one host. A redirect target that cannot be reached is forgotten and the
+// configured nodes are asked again.
+SenderReply deliver(const ZabbixServer& zabbix_server, const std::string& request) {
+  if (zabbix_server.redirected) {
+    try {
+      SenderReply reply =
+          exchange(zabbix_server, *zabbix_server.redirected, request, kFailoverConnectBound);
+      if (reply.redirect.empty()) return reply;
+    } catch (const ZabbixNodeUnreachable&) {
+      // The group moved the host or lost that proxy: the configured nodes say where it is now.
+    }
+    zabbix_server.redirected.reset();
+  }
+  SenderReply reply = deliver_to_nodes(zabbix_server, request);
+  if (reply.redirect.empty()) return reply;
+  ZabbixAddress target;
+  try {
+    target = parse_zabbix_server(reply.redirect);
+  } catch (const SendError&) {
+    return reply;  // an address we cannot read: the reply stands as the proxy gave it
+  }
+  SenderReply redirected = exchange(zabbix_server, target, request, kFailoverConnectBound);
+  if (redirected.redirect.empty()) zabbix_server.redirected = target;
+  return redirected;
 }
 
 }  // namespace

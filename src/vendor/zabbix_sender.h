@@ -9,6 +9,7 @@
 /// TimeoutException instead.
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -27,6 +28,9 @@ struct SenderReply {
   int processed = 0;     // the counts read from `info`; 0 when it carries none
   int failed = 0;
   int total = 0;
+  // A proxy of a 7.0 proxy group that does not monitor the host answers "failed" with the
+  // address of the proxy that does: {"redirect":{"revision":1,"address":"10.0.0.7:10051"}}.
+  std::string redirect;
 };
 
 struct SendError : std::runtime_error {
@@ -70,6 +74,8 @@ struct ZabbixServer {
   ZabbixTls tls;
   std::vector<ZabbixAddress> nodes;
   mutable std::size_t answering = 0;  // index into `nodes`; moved by a failover
+  // Where a proxy group redirected the run's host; the values go there first from then on.
+  mutable std::optional<ZabbixAddress> redirected;
 };
 
 inline constexpr std::chrono::milliseconds kFailoverConnectBound{2000};
@@ -90,10 +96,12 @@ struct ZabbixNodeUnreachable : SendError {
 SenderReply parse_sender_reply(std::string_view received, const std::string& where);
 
 /// Delivers `value` under `key` for the Zabbix host `zabbix_host`, failing over between the
-/// nodes of a cluster as ZabbixServer says; when no node can be reached, SendError names every
-/// node tried. A node that answers and refuses the value is no failover. With PSK, the frame is
-/// the same inside the session; a key file that cannot be used raises SendError naming the server
-/// and the file, a refused handshake SendError naming the server and GnuTLS's reason.
+/// nodes of a cluster as ZabbixServer says, and following a proxy group's redirect once (to the
+/// proxy that monitors the host, kept for the rest of the run); when no node can be reached,
+/// SendError names every node tried. A node that answers and refuses the value is no failover. With
+/// PSK, the frame is the same inside the session; a key file that cannot be used raises SendError
+/// naming the server and the file, a refused handshake SendError naming the server and GnuTLS's
+/// reason.
 SenderReply send_zabbix(const ZabbixServer& zabbix_server, std::string_view zabbix_host,
                         std::string_view key, const ItemValue& value);
 
