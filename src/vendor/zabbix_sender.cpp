@@ -8,6 +8,7 @@
 
 #include "text/excerpt.h"
 #include "text/float_repr.h"
+#include "text/joined.h"
 #include "vendor/runtime_limiter.h"
 #include "vendor/tcp_client.h"
 #include "vendor/tls_psk.h"
@@ -333,11 +334,7 @@ SenderReply deliver_to_nodes(const ZabbixServer& zabbix_server, const std::strin
       unreachable.emplace_back(error.what());
     }
   }
-  std::string text = "nenhum nó do cluster Zabbix atendeu: ";
-  for (std::size_t i = 0; i < unreachable.size(); ++i) {
-    text += (i > 0 ? "; " : "") + unreachable[i];
-  }
-  throw SendError(text);
+  throw SendError("nenhum nó do cluster Zabbix atendeu: " + ixc::joined(unreachable, "; ", "; "));
 }
 
 // A proxy group's redirect is followed once per value and remembered for the run: every value
