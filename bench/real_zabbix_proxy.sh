@@ -8,6 +8,9 @@
 # - RUNS collector runs against the server (run 2, every item's first value, is left out);
 # - the host is moved to the proxy, which is let take it and its items;
 # - RUNS collector runs against the proxy.
+# Before each run a receivable falls due for every overdue customer, so every customer's amount
+# and title count change: the template stores an unchanged value only at its heartbeat, and a
+# run of unchanged values would have nothing to wait for.
 # For each run: the Zabbix phase (phase clock) and the values/s with the discovery document's
 # exchange left out, and the delay from the run's end until every value it sent (2N + 6) is in
 # the server's history. The proxy fetches its configuration every 10 s (7.0's default; 6.0's
@@ -42,11 +45,24 @@ proxy_bench_wait_for_configuration() {
   done
 }
 
+# One more overdue receivable, of 1.00, for every customer the statement lists.
+proxy_bench_fall_due() {
+  ixc_root_sql "$database" -e "INSERT INTO fn_areceber (id_cliente, id_contrato, filial_id, status,
+      data_emissao, data_vencimento, valor, valor_aberto)
+    SELECT id_cliente, MIN(id_contrato), MIN(filial_id), 'A', CURRENT_DATE() - INTERVAL 40 DAY,
+      CURRENT_DATE() - INTERVAL 10 DAY, 1.00, 1.00
+    FROM fn_areceber
+    WHERE status = 'A' AND data_vencimento < CURRENT_DATE() AND valor_aberto > 0
+      AND id_contrato IS NOT NULL
+    GROUP BY id_cliente"
+}
+
 # One collector run against PORT under the phase clock; appends a measure line with its phases,
 # pace and delay until all its values were in the server's history to $2.
 proxy_bench_run() {
   local port=$1 out=$2 phases=$work/phases started ended m stored expected=$((2 * $3 + 6)) landed
   rm -f "$phases" "$work/m"
+  proxy_bench_fall_due
   ixc_zbx_quiet
   ixc_zbx_after_sync
   started=$(now)
