@@ -7,7 +7,7 @@ namespace {
 
 using Seconds = std::chrono::duration<double>;
 
-// The discovery document's exchange and the QuestDB phase, per customer (the README's figures:
+// The discovery document's exchange and the QuestDB phase, per customer (docs/ figures:
 // 1.2 s for the document at 100 000, 1.35 s of QuestDB at 300 000, with margin).
 constexpr Seconds kOtherPerCustomer{20e-6};
 

@@ -1,6 +1,6 @@
 #pragma once
 /// How long a collection will take, from what the check job measured, against a schedule of
-/// every 5 minutes and the run-time limit. The model is the README's: the statement, then one
+/// every 5 minutes and the run-time limit. The model is docs/sizing.md's: the statement, then one
 /// connection per Zabbix value, 2N + 7 of them for N customers, each costing what a total's send
 /// cost here (two round trips and the server's time), then the discovery document and QuestDB,
 /// about 20 µs per customer together.
