@@ -207,7 +207,7 @@ TEST(Collection, RequiredTlsAgainstAnErpWithoutItEndsTheRunBeforeAnythingIsSent)
                                 erp.database, kQuestDbAddress, "9000", "provedor"},
                                options);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "ixc-atraso: MariaDB 127.0.0.1:" + erp.port +
+  EXPECT_EQ(run.err, "ixc-atraso: " + test::erp_server_kind() + " 127.0.0.1:" + erp.port +
                          ": TLS exigido (IXC_ERP_TLS=required), mas o servidor não oferece TLS\n");
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(trapper.records().empty());
