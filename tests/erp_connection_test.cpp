@@ -55,9 +55,10 @@ ErpParameters with_tls(ErpParameters parameters, ErpTlsMode mode, std::string ca
 
 // The session's cipher as the server sees it; empty in clear text.
 std::string session_cipher(ErpConnection& connection) {
-  return first_value(connection,
-                     "SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS"
-                     " WHERE VARIABLE_NAME = 'Ssl_cipher'");
+  ErpResult result = erp_query(connection, "SHOW SESSION STATUS LIKE 'Ssl_cipher'");
+  ErpRowValues values;
+  if (!erp_next_row(result, values) || values.size() != 2 || !values[1]) return "";
+  return std::string(*values[1]);
 }
 
 // A server with a throwaway CA and certificate that refuses clear text over TCP (its socket, which

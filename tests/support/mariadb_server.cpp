@@ -117,7 +117,7 @@ struct MariaDbProcess {
     info.socket = info.folder + "/sock";
     info.user = kReaderUser;
     info.password = kReaderPassword;
-    if (on_mysql()) take_in_files();
+    if (on_mysql()) adapt_options_to_mysql();
 
     std::string install_log = info.folder + "/install.log";
     pid_t install =
@@ -162,9 +162,11 @@ struct MariaDbProcess {
     return on_mysql() ? full.substr(mysql_root().size()) : full;
   }
 
-  // Files that the extra options name, copied where the chrooted server sees them.
-  void take_in_files() {
+  // Files that the extra options name, copied where the chrooted server sees them; MariaDB's
+  // --skip-ssl is spelt as MySQL 8.4 and later know it (no TLS version allowed).
+  void adapt_options_to_mysql() {
     for (std::string& option : extra_options) {
+      if (option == "--skip-ssl") option = "--tls-version=";
       std::size_t equals = option.find('=');
       if (equals == std::string::npos || option[equals + 1] != '/') continue;
       std::filesystem::path file = option.substr(equals + 1);

@@ -47,7 +47,8 @@ struct MariaDbProcess;
 /// A server of its own, for tests that need server options the program's server lacks (TLS, say):
 /// started at once like that one, with `extra_options` added to mariadbd's command line and the
 /// same reading account, and stopped by its PID when the value goes out of scope. Under MySQL,
-/// files that the options name are copied into the server's folder, which its chroot sees.
+/// files that the options name are copied into the server's folder, which its chroot sees, and
+/// --skip-ssl becomes MySQL's --tls-version=.
 struct ExtraMariaDbServer {
   explicit ExtraMariaDbServer(const std::vector<std::string>& extra_options);
   ~ExtraMariaDbServer();
