@@ -172,8 +172,8 @@ TEST(ErpConnectErrors, ARefusedPortNamesHostAndPort) {
   std::string port = std::to_string(test::free_loopback_port());
   ErpParameters parameters{"127.0.0.1", port, "u", "Segredo-Recusado-3", "d", {}};
   std::string error = connect_error(parameters);
-  EXPECT_THAT(error, AllOf(HasSubstr("ERP 127.0.0.1:" + port + ": "),
-                           HasSubstr("Can't connect"), Not(HasSubstr(parameters.password))));
+  EXPECT_THAT(error, AllOf(HasSubstr("ERP 127.0.0.1:" + port + ": "), HasSubstr("Can't connect"),
+                           Not(HasSubstr(parameters.password))));
 }
 
 TEST(ErpTls, AServerThatRequiresTlsRefusesOffAndServesPreferredAndRequired) {
@@ -232,10 +232,10 @@ TEST(ErpTls, AServerWithoutTlsServesOffAndPreferredInClearTextAndRefusesRequired
   EXPECT_THAT(connect_error(with_tls(parameters, ErpTlsMode::required)),
               AllOf(HasSubstr(test::erp_server_kind() + " 127.0.0.1:" + parameters.port + ": "),
                     HasSubstr("servidor não oferece TLS")));
-  EXPECT_THAT(
-      connect_error(with_tls(parameters, ErpTlsMode::required, tls_server().ca)),
-      AllOf(HasSubstr("ERP 127.0.0.1:" + parameters.port + ": "), HasSubstr("SSL is required, but the server does not support it"),
-            Not(HasSubstr(parameters.password))));
+  EXPECT_THAT(connect_error(with_tls(parameters, ErpTlsMode::required, tls_server().ca)),
+              AllOf(HasSubstr("ERP 127.0.0.1:" + parameters.port + ": "),
+                    HasSubstr("SSL is required, but the server does not support it"),
+                    Not(HasSubstr(parameters.password))));
 }
 
 TEST(ErpTimeLimit, AServerThatNeverGreetsEndsWithTheLimit) {
