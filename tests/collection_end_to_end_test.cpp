@@ -132,6 +132,10 @@ TEST(Collection, ASnapshotPastOneRequestWithLineFeedsInItsTextsStoresEveryRow) {
   Collection collection{erp_database("colecao_grande")};
   // About 90 KB a line: 900 customers take some 80 MB, past the 64 MiB of one request.
   run_sql(R"(
+      CREATE TABLE numeros (seq INT PRIMARY KEY);
+      INSERT INTO numeros
+        WITH RECURSIVE n (seq) AS (SELECT 1 UNION ALL SELECT seq + 1 FROM n WHERE seq < 900)
+        SELECT seq FROM n;
       ALTER TABLE cidade MODIFY nome TEXT NOT NULL;
       ALTER TABLE filial MODIFY razao TEXT NOT NULL;
       ALTER TABLE cliente MODIFY bairro TEXT NULL;
@@ -139,10 +143,10 @@ TEST(Collection, ASnapshotPastOneRequestWithLineFeedsInItsTextsStoresEveryRow) {
       INSERT INTO filial (id, razao) VALUES (1, REPEAT('Sertão\nNet ', 2000));
       INSERT INTO cliente (id, razao, cnpj_cpf, ativo, data_cadastro, bairro, cidade)
         SELECT seq, CONCAT('Cliente\n', seq), '', 'S', '2020-01-01', REPEAT('Centro\n', 3000), 1
-        FROM seq_1_to_900;
+        FROM numeros;
       INSERT INTO fn_areceber (id_cliente, id_contrato, filial_id, status, data_vencimento, valor,
                                valor_aberto)
-        SELECT seq, seq, 1, 'A', CURRENT_DATE() - INTERVAL 3 DAY, 10.00, 10.00 FROM seq_1_to_900;
+        SELECT seq, seq, 1, 'A', CURRENT_DATE() - INTERVAL 3 DAY, 10.00, 10.00 FROM numeros;
     )",
           "colecao_grande");
   TrapperStandin trapper;
@@ -207,7 +211,7 @@ TEST(Collection, RequiredTlsAgainstAnErpWithoutItEndsTheRunBeforeAnythingIsSent)
                                 erp.database, kQuestDbAddress, "9000", "provedor"},
                                options);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "ixc-atraso: MariaDB 127.0.0.1:" + erp.port +
+  EXPECT_EQ(run.err, "ixc-atraso: " + test::erp_server_kind() + " 127.0.0.1:" + erp.port +
                          ": TLS exigido (IXC_ERP_TLS=required), mas o servidor não oferece TLS\n");
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(trapper.records().empty());

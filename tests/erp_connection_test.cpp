@@ -55,9 +55,10 @@ ErpParameters with_tls(ErpParameters parameters, ErpTlsMode mode, std::string ca
 
 // The session's cipher as the server sees it; empty in clear text.
 std::string session_cipher(ErpConnection& connection) {
-  return first_value(connection,
-                     "SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS"
-                     " WHERE VARIABLE_NAME = 'Ssl_cipher'");
+  ErpResult result = erp_query(connection, "SHOW SESSION STATUS LIKE 'Ssl_cipher'");
+  ErpRowValues values;
+  if (!erp_next_row(result, values) || values.size() != 2 || !values[1]) return "";
+  return std::string(*values[1]);
 }
 
 // A server with a throwaway CA and certificate that refuses clear text over TCP (its socket, which
@@ -122,7 +123,7 @@ TEST(ErpPort, AcceptsOnlyWholeNumbersFrom1To65535) {
       parse_db_port("db.example", text);
       ADD_FAILURE() << "accepted \"" << text << '"';
     } catch (const ErpError& error) {
-      EXPECT_EQ(std::string(error.what()), std::string("MariaDB db.example: porta \"") + text +
+      EXPECT_EQ(std::string(error.what()), std::string("ERP db.example: porta \"") + text +
                                                "\" não é um número inteiro de 1 a 65535");
     }
   }
@@ -156,14 +157,14 @@ TEST(ErpConnectErrors, AWrongPasswordNamesServerAndLibraryTextButNotThePassword)
   ErpParameters parameters = test::erp_parameters("mysql");
   parameters.password = "Senha-Errada-9xK";
   std::string error = connect_error(parameters);
-  EXPECT_THAT(error, AllOf(HasSubstr("MariaDB 127.0.0.1:" + parameters.port + ": "),
+  EXPECT_THAT(error, AllOf(HasSubstr("ERP 127.0.0.1:" + parameters.port + ": "),
                            HasSubstr("Access denied for user 'ixc_leitura'"),
                            Not(HasSubstr(parameters.password))));
 }
 
 TEST(ErpConnectErrors, AnUnknownDatabaseIsTheServersRefusal) {
   std::string error = connect_error(test::erp_parameters("nao_existe"));
-  EXPECT_THAT(error, AllOf(HasSubstr("MariaDB 127.0.0.1:"), HasSubstr("nao_existe"),
+  EXPECT_THAT(error, AllOf(HasSubstr("ERP 127.0.0.1:"), HasSubstr("nao_existe"),
                            Not(HasSubstr(test::mariadb_server().password))));
 }
 
@@ -171,8 +172,8 @@ TEST(ErpConnectErrors, ARefusedPortNamesHostAndPort) {
   std::string port = std::to_string(test::free_loopback_port());
   ErpParameters parameters{"127.0.0.1", port, "u", "Segredo-Recusado-3", "d", {}};
   std::string error = connect_error(parameters);
-  EXPECT_THAT(error, AllOf(HasSubstr("MariaDB 127.0.0.1:" + port + ": "),
-                           HasSubstr("Can't connect"), Not(HasSubstr(parameters.password))));
+  EXPECT_THAT(error, AllOf(HasSubstr("ERP 127.0.0.1:" + port + ": "), HasSubstr("Can't connect"),
+                           Not(HasSubstr(parameters.password))));
 }
 
 TEST(ErpTls, AServerThatRequiresTlsRefusesOffAndServesPreferredAndRequired) {
@@ -193,7 +194,7 @@ TEST(ErpTls, AServerThatRequiresTlsRefusesOffAndServesPreferredAndRequired) {
                             : "Connections using insecure transport are prohibited while "
                               "--require_secure_transport=ON.";
   EXPECT_THAT(connect_error(with_tls(parameters, ErpTlsMode::off)),
-              AllOf(HasSubstr("MariaDB 127.0.0.1:" + parameters.port + ": "), HasSubstr(refusal),
+              AllOf(HasSubstr("ERP 127.0.0.1:" + parameters.port + ": "), HasSubstr(refusal),
                     Not(HasSubstr(parameters.password))))
       << version;
 }
@@ -204,7 +205,7 @@ TEST(ErpTls, RequiredChecksTheCertificateAgainstTheCaAndTheHostName) {
   ErpConnection verified = open_erp_connection(with_tls(parameters, ErpTlsMode::required, tls.ca));
   EXPECT_NE(session_cipher(verified), "");
 
-  std::string peer = "MariaDB 127.0.0.1:" + parameters.port + ": ";
+  std::string peer = "ERP 127.0.0.1:" + parameters.port + ": ";
   EXPECT_THAT(connect_error(with_tls(parameters, ErpTlsMode::required, tls.other_ca)),
               AllOf(HasSubstr(peer), HasSubstr("TLS/SSL error")));
   EXPECT_THAT(connect_error(with_tls(parameters, ErpTlsMode::required, tls.folder + "/none.pem")),
@@ -214,7 +215,7 @@ TEST(ErpTls, RequiredChecksTheCertificateAgainstTheCaAndTheHostName) {
   by_name.host = "localhost";
   // Connector/C 3.3 (Debian 12) and 3.4 (Debian 13) word it differently.
   EXPECT_THAT(connect_error(by_name),
-              AllOf(HasSubstr("MariaDB localhost:" + parameters.port + ": "),
+              AllOf(HasSubstr("ERP localhost:" + parameters.port + ": "),
                     AnyOf(HasSubstr("Validation of SSL server certificate failed"),
                           HasSubstr("TLS/SSL error: Hostname verification failed"))));
 }
@@ -227,14 +228,14 @@ TEST(ErpTls, AServerWithoutTlsServesOffAndPreferredInClearTextAndRefusesRequired
     ErpConnection connection = open_erp_connection(with_tls(parameters, mode));
     EXPECT_EQ(session_cipher(connection), "") << static_cast<int>(mode);
   }
-  std::string peer = "MariaDB 127.0.0.1:" + parameters.port + ": ";
+  // Found out after the login, by a server that has said what it is; with a CA, before it.
   EXPECT_THAT(connect_error(with_tls(parameters, ErpTlsMode::required)),
-              AllOf(HasSubstr(peer), HasSubstr("servidor não oferece TLS")));
-  // With a CA the library refuses before it sends the login.
-  EXPECT_THAT(
-      connect_error(with_tls(parameters, ErpTlsMode::required, tls_server().ca)),
-      AllOf(HasSubstr(peer), HasSubstr("SSL is required, but the server does not support it"),
-            Not(HasSubstr(parameters.password))));
+              AllOf(HasSubstr(test::erp_server_kind() + " 127.0.0.1:" + parameters.port + ": "),
+                    HasSubstr("servidor não oferece TLS")));
+  EXPECT_THAT(connect_error(with_tls(parameters, ErpTlsMode::required, tls_server().ca)),
+              AllOf(HasSubstr("ERP 127.0.0.1:" + parameters.port + ": "),
+                    HasSubstr("SSL is required, but the server does not support it"),
+                    Not(HasSubstr(parameters.password))));
 }
 
 TEST(ErpTimeLimit, AServerThatNeverGreetsEndsWithTheLimit) {

@@ -102,7 +102,7 @@ std::vector<Cell> matrix() {
   const std::string flush = "Could not flush buffer: ";
   const std::string write_url = flush + "http://{quest}:{ingest}/write: ";
   const std::string lost_greeting =
-      "ixc-atraso: MariaDB {erp}: Lost connection to server at 'handshake: reading initial "
+      "ixc-atraso: ERP {erp}: Lost connection to server at 'handshake: reading initial "
       "communication packet', system error: …";
   const std::string html =
       "<html><head><title>Gateway</title></head><body><h1>It works!</h1>"
@@ -115,7 +115,7 @@ std::vector<Cell> matrix() {
   // clang-format off
   return {
       {"MariaDB", "refused", erp(Erp::Refused), {},
-       {"ixc-atraso: MariaDB {erp}: Can't connect to server on '127.0.0.1' (111)"}, 1},
+       {"ixc-atraso: ERP {erp}: Can't connect to server on '127.0.0.1' (111)"}, 1},
       {"MariaDB", "never answers", erp(Erp::Silent), {kTimeout}, {}, 0},
       {"MariaDB", "byte by byte, too slowly", erp(Erp::Slow), {kTimeout}, {}, 0},
       {"MariaDB", "byte by byte, in time", erp(Erp::Trickle), kStored, {}, 0},

@@ -197,7 +197,7 @@ TEST(Verificar, EachFaultIsNamedInItsLineWhileTheOtherServersAreStillChecked) {
        .warned = {{"Zabbix valores", "sem as linhas do ERP"}, {"Estimativa", "sem a consulta"}}},
       {.name = "ONLY_FULL_GROUP_BY", .only_full_group_by = true,
        .failed = {{"ERP sql_mode", "inclui ONLY_FULL_GROUP_BY"},
-                  {"ERP consulta", "isn't in GROUP BY"}},
+                  {"ERP consulta", "in GROUP BY"}},
        .warned = {{"Zabbix valores", "sem as linhas do ERP"}, {"Estimativa", "sem a consulta"}}},
       {.name = "ERP in another time zone", .zone = "Pacific/Kiritimati",
        .warned = {{"ERP data", "vencido é o que vence antes da data do servidor"}}},

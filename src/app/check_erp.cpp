@@ -33,8 +33,8 @@ std::string tls_mode_text(ErpTlsMode mode) {
 }
 
 // The server's own words without the "MariaDB host:port: " that the line already shows.
-std::string without_peer(const std::string& text, const std::string& peer) {
-  std::string prefix = "MariaDB " + peer + ": ";
+std::string without_server(const std::string& text, const std::string& server) {
+  std::string prefix = server + ": ";
   return text.starts_with(prefix) ? text.substr(prefix.size()) : text;
 }
 
@@ -54,7 +54,7 @@ std::string lower(std::string text) {
 CheckLine connection_line(const ErpConnection& conn, const ErpParameters& parameters) {
   ErpSession session = erp_session(conn);
   std::string setting = " (IXC_ERP_TLS=" + tls_mode_text(parameters.tls.mode) + ")";
-  std::string found = "MariaDB " + conn.peer + ": login de '" + parameters.user + "' em '" +
+  std::string found = conn.server + ": login de '" + parameters.user + "' em '" +
                       parameters.database + "' aceito; servidor " + session.server_version + "; ";
   if (session.tls_cipher.empty()) {
     found += "sem TLS" + setting;
@@ -81,7 +81,7 @@ std::string table_problem(ErpConnection& conn, const ReadColumns& table) {
   } catch (const ErpError& error) {
     // The server names only the first column it misses; the catalogue shows the table's columns
     // that this account may see, so every missing one can be named.
-    std::string server_text = without_peer(error.what(), conn.peer);
+    std::string server_text = without_server(error.what(), conn.server);
     ErpResult listing =
         erp_query(conn, std::string("SELECT COLUMN_NAME FROM information_schema.COLUMNS WHERE "
                                     "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = '") +
@@ -117,7 +117,7 @@ CheckLine tables_line(ErpConnection& conn, const ErpParameters& parameters) {
     }
   });
   if (failure) return {Mark::falha, "ERP tabelas", *failure};
-  std::string where = "MariaDB " + conn.peer + ": ";
+  std::string where = conn.server + ": ";
   if (!problems.empty()) {
     return {Mark::falha, "ERP tabelas",
             where + joined(problems, ", ", "; ") + "; a consulta da coleta lê " +
@@ -135,7 +135,7 @@ CheckLine sql_mode_line(ErpConnection& conn) {
       failure_of(kLookupLimit, [&] { mode = first_value(conn, "SELECT @@SESSION.sql_mode"); });
   if (failure) return {Mark::falha, "ERP sql_mode", *failure};
   std::string shown = "sql_mode da sessão '" + mode.value_or("") + "'";
-  std::string where = "MariaDB " + conn.peer + ": ";
+  std::string where = conn.server + ": ";
   if (mode && mode->find("ONLY_FULL_GROUP_BY") != std::string::npos) {
     return {Mark::falha, "ERP sql_mode",
             where + shown +
@@ -168,7 +168,7 @@ CheckLine date_line(ErpConnection& conn) {
     }
   });
   if (failure) return {Mark::falha, "ERP data", *failure};
-  std::string where = "MariaDB " + conn.peer + ": ";
+  std::string where = conn.server + ": ";
   if (!server_date) {
     return {Mark::aviso, "ERP data", where + "o servidor não informou CURRENT_DATE()"};
   }
@@ -204,13 +204,13 @@ CheckLine statement_line(ErpConnection& conn, ErpCheck& check) {
   check.statement_time = std::chrono::steady_clock::now() - started;
   if (failure) {
     check.rows.reset();
-    return {Mark::falha, "ERP consulta",
-            "MariaDB " + conn.peer +
-                ": a consulta da coleta falhou: " + without_peer(*failure, conn.peer)};
+    return {
+        Mark::falha, "ERP consulta",
+        conn.server + ": a consulta da coleta falhou: " + without_server(*failure, conn.server)};
   }
   std::int64_t titles = 0;
   for (const ClientRow& row : *check.rows) titles += row.titulosAtraso;
-  std::string where = "MariaDB " + conn.peer + ": ";
+  std::string where = conn.server + ": ";
   std::string found = std::to_string(check.rows->size()) + " clientes em atraso, " +
                       std::to_string(titles) + " títulos vencidos contados, em " +
                       duration_text(check.statement_time);
@@ -257,10 +257,16 @@ const std::vector<ReadColumns>& statement_columns() {
 ErpCheck check_erp(const ErpParameters& parameters, CheckReport& report) {
   ErpCheck check;
   ErpConnection conn;
-  std::string where = "MariaDB " + kestrelkit::tcp_peer_text(parameters.host, parameters.port);
   auto failure = failure_of(kConnectLimit, [&] { conn = open_erp_connection(parameters); });
   if (failure) {
-    if (!failure->starts_with(where)) *failure = where + ": " + *failure;
+    // Refused before the login, the server is named as the ERP's; refused after it (TLS required
+    // and not offered), by what it said it is. A step's time-out names no server.
+    std::string peer = kestrelkit::tcp_peer_text(parameters.host, parameters.port);
+    bool named = false;
+    for (std::string name : {"ERP ", "MariaDB ", "MySQL "}) {
+      named |= failure->starts_with(name + peer + ": ");
+    }
+    if (!named) *failure = erp_server_text(parameters.host, parameters.port) + ": " + *failure;
     ixc::report(report, {Mark::falha, "ERP conexão",
                          *failure + " (tabelas, sql_mode, data e consulta não verificados)"});
     return check;
@@ -276,8 +282,8 @@ ErpCheck check_erp(const ErpParameters& parameters, CheckReport& report) {
   };
   for (auto& step : steps) {
     CheckLine line = step();
-    if (line.mark == Mark::falha && !line.finding.starts_with(where)) {
-      line.finding = where + ": " + line.finding;
+    if (line.mark == Mark::falha && !line.finding.starts_with(conn.server)) {
+      line.finding = conn.server + ": " + line.finding;
     }
     if (conn.call_in_progress) {
       line.finding += " (conexão abandonada; as verificações seguintes do ERP não foram feitas)";

@@ -18,7 +18,7 @@ namespace ixc {
 namespace {
 
 ErpError library_error(const ErpConnection& connection) {
-  return ErpError("MariaDB " + connection.peer + ": " + mysql_error(connection.handle));
+  return ErpError(connection.server + ": " + mysql_error(connection.handle));
 }
 
 // Waits for what a suspended non-blocking call asked for. The library's own time-out (none is
@@ -45,7 +45,7 @@ int wait_for_library(const ErpConnection& connection, int status) {
     int ready = ::poll(&watched, 1, wait_ms);
     if (ready < 0) {
       if (errno == EINTR) continue;
-      throw ErpError("MariaDB " + connection.peer + ": poll() falhou: " + std::strerror(errno));
+      throw ErpError(connection.server + ": poll() falhou: " + std::strerror(errno));
     }
     if (ready == 0) continue;  // the loop head tells a spent limit from the library's time-out
 
@@ -121,12 +121,12 @@ void run_to_end(ErpConnection& connection, Start start, Resume resume) {
 
 ErpConnection::ErpConnection(ErpConnection&& other) noexcept
     : handle(std::exchange(other.handle, nullptr)),
-      peer(std::move(other.peer)),
+      server(std::move(other.server)),
       call_in_progress(other.call_in_progress) {}
 
 ErpConnection& ErpConnection::operator=(ErpConnection&& other) noexcept {
   std::swap(handle, other.handle);
-  std::swap(peer, other.peer);
+  std::swap(server, other.server);
   std::swap(call_in_progress, other.call_in_progress);
   return *this;
 }
@@ -152,10 +152,14 @@ ErpTlsMode parse_erp_tls_mode(std::string_view text) {
 std::uint16_t parse_db_port(std::string_view host, std::string_view text) {
   std::optional<std::uint16_t> port = kestrelkit::parse_port(text);
   if (!port) {
-    throw ErpError("MariaDB " + std::string(host) + ": porta \"" + std::string(text) +
+    throw ErpError("ERP " + std::string(host) + ": porta \"" + std::string(text) +
                    "\" não é um número inteiro de 1 a 65535");
   }
   return *port;
+}
+
+std::string erp_server_text(std::string_view host, std::string_view port) {
+  return "ERP " + kestrelkit::tcp_peer_text(host, port);
 }
 
 ErpSession erp_session(const ErpConnection& connection) {
@@ -166,10 +170,10 @@ ErpSession erp_session(const ErpConnection& connection) {
 ErpConnection open_erp_connection(const ErpParameters& parameters) {
   std::uint16_t port = parse_db_port(parameters.host, parameters.port);
   ErpConnection connection;
-  connection.peer = kestrelkit::tcp_peer_text(parameters.host, parameters.port);
+  connection.server = erp_server_text(parameters.host, parameters.port);
   connection.handle = mysql_init(nullptr);
   if (!connection.handle) {
-    throw ErpError("MariaDB " + connection.peer + ": sem memória para abrir a conexão");
+    throw ErpError(connection.server + ": sem memória para abrir a conexão");
   }
 
   unsigned protocol = MYSQL_PROTOCOL_TCP;
@@ -194,11 +198,15 @@ ErpConnection open_erp_connection(const ErpParameters& parameters) {
     kestrelkit::check_time_left();  // a wait that wait_within_limit cut short
     throw library_error(connection);
   }
+  // Operators look for the server by its product: the one ERP runs on MariaDB, the next on MySQL.
+  std::string_view version = mysql_get_server_info(handle);
+  connection.server = (version.find("MariaDB") != std::string_view::npos ? "MariaDB " : "MySQL ") +
+                      kestrelkit::tcp_peer_text(parameters.host, parameters.port);
   bool encrypted = mysql_get_ssl_cipher(handle) != nullptr;
   // Unless it verifies a certificate, the library falls back to clear text when the server offers
   // no TLS; the login has then already gone out, but the statement and its rows do not.
   if (parameters.tls.mode == ErpTlsMode::required && !encrypted) {
-    throw ErpError("MariaDB " + connection.peer +
+    throw ErpError(connection.server +
                    ": TLS exigido (IXC_ERP_TLS=required), mas o servidor não oferece TLS");
   }
   // The library leaves the socket blocking and lets TLS read it directly, so a statement's reply
@@ -208,7 +216,7 @@ ErpConnection open_erp_connection(const ErpParameters& parameters) {
     int socket = mysql_get_socket(handle);
     int flags = ::fcntl(socket, F_GETFL);
     if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) < 0) {
-      throw ErpError("MariaDB " + connection.peer + ": fcntl() falhou: " + std::strerror(errno));
+      throw ErpError(connection.server + ": fcntl() falhou: " + std::strerror(errno));
     }
   }
   // From 11.2 MariaDB gives a utf8mb4 client its own default collation for the character set

@@ -6,8 +6,9 @@
 /// statement. Every wait (connect, TLS handshake, login, query, fetching the rows) lasts at most
 /// the time left of the run-time limit (a TLS handshake that stalls, to the second above it): a
 /// spent limit raises kestrelkit::TimeoutException and the handle is then released without
-/// waiting on the server. Any other failure raises ErpError, whose text names the server as
-/// "host:port" and carries the client library's own text; the password never appears in it.
+/// waiting on the server. Any other failure raises ErpError, whose text names the server (see
+/// ErpConnection::server) and carries the client library's own text; the password never appears
+/// in it.
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -53,7 +54,9 @@ struct ErpParameters {
 /// An open connection; closes when the value goes out of scope.
 struct ErpConnection {
   st_mysql* handle = nullptr;
-  std::string peer;  // "host:port", as the error texts name it
+  // The server as the texts name it: "ERP host:port" until logged in, then what the server says it
+  // is, "MariaDB host:port" or "MySQL host:port" (the ERP's database may be either).
+  std::string server;
   // Set while a non-blocking call is suspended: closing then must not wait on the server.
   bool call_in_progress = false;
 
@@ -62,6 +65,9 @@ struct ErpConnection {
   ErpConnection& operator=(ErpConnection&& other) noexcept;
   ~ErpConnection();
 };
+
+/// The server before a connection exists: "ERP host:port".
+std::string erp_server_text(std::string_view host, std::string_view port);
 
 /// The TCP port of `text`: a whole number from 1 to 65535 in plain digits, else ErpError naming
 /// the text. (0 would leave the choice to the client library while the texts named port 0.)

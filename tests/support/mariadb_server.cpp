@@ -63,6 +63,45 @@ std::string log_tail(const std::string& path) {
                            " in: " + std::string(sql.substr(0, 300)));
 }
 
+bool on_mysql() {
+  static const bool mysql = [] {
+    const char* chosen = std::getenv("IXC_TEST_ERP_SERVER");
+    std::string name = chosen ? chosen : "";
+    if (name != "" && name != "mariadb" && name != "mysql") {
+      throw std::runtime_error("IXC_TEST_ERP_SERVER \"" + name + "\" is neither mariadb nor mysql");
+    }
+    return name == "mysql";
+  }();
+  return mysql;
+}
+
+// The Debian root holding MySQL's server (.ci/mysql_root).
+const std::string& mysql_root() {
+  static const std::string root = [] {
+    const char* given = std::getenv("IXC_TEST_MYSQL_ROOT");
+    std::string folder = given && *given ? given : "/var/cache/ixc-atraso/roots/sid-mysql";
+    if (!std::filesystem::exists(folder + "/usr/sbin/mysqld")) {
+      throw std::runtime_error("test MySQL: no " + folder +
+                               "/usr/sbin/mysqld; .ci/mysql_root makes that root");
+    }
+    return folder;
+  }();
+  return root;
+}
+
+// The command that runs `server_argv` (mysqld's or mariadbd's arguments, program first): MySQL's
+// through chroot into its root.
+std::vector<std::string> server_command(std::vector<std::string> server_argv) {
+  if (!on_mysql()) return server_argv;
+  server_argv[0] = "/usr/sbin/mysqld";
+  server_argv.insert(server_argv.begin(), {"chroot", mysql_root()});
+  return server_argv;
+}
+
+// MariaDB 10.11's default, which lets in the zero days that the fixtures hold.
+constexpr std::string_view kWritersSqlMode =
+    "STRICT_TRANS_TABLES,ERROR_FOR_DIVISION_BY_ZERO,NO_ENGINE_SUBSTITUTION";
+
 }  // namespace
 
 struct MariaDbProcess {
@@ -71,21 +110,28 @@ struct MariaDbProcess {
   std::vector<std::string> extra_options;
 
   explicit MariaDbProcess(std::vector<std::string> options) : extra_options(std::move(options)) {
-    char folder[] = "/tmp/ixc-mariadb.XXXXXX";
-    if (!mkdtemp(folder)) throw std::runtime_error("test MariaDB: mkdtemp failed");
+    std::string folder =
+        on_mysql() ? mysql_root() + "/tmp/ixc-mysql.XXXXXX" : "/tmp/ixc-mariadb.XXXXXX";
+    if (!mkdtemp(folder.data())) throw std::runtime_error("test MariaDB: mkdtemp failed");
     info.folder = folder;
     info.socket = info.folder + "/sock";
     info.user = kReaderUser;
     info.password = kReaderPassword;
+    if (on_mysql()) adapt_options_to_mysql();
 
     std::string install_log = info.folder + "/install.log";
     pid_t install =
-        spawn({"mariadb-install-db", "--no-defaults", "--datadir=" + info.folder + "/data",
-               "--auth-root-authentication-method=normal", "--skip-test-db",
-               // Its bootstrap's temporary tables in /tmp were seen to clash with another
-               // server's bootstrap there ("Unknown table 'mysql.tmp_user_sys'").
-               "--tmpdir=" + info.folder},
-              install_log);
+        on_mysql()
+            ? spawn(
+                  server_command({"mysqld", "--no-defaults", "--initialize-insecure", "--user=root",
+                                  "--datadir=" + seen("/data"), "--tmpdir=" + seen("")}),
+                  install_log)
+            : spawn({"mariadb-install-db", "--no-defaults", "--datadir=" + info.folder + "/data",
+                     "--auth-root-authentication-method=normal", "--skip-test-db",
+                     // Its bootstrap's temporary tables in /tmp were seen to clash with another
+                     // server's bootstrap there ("Unknown table 'mysql.tmp_user_sys'").
+                     "--tmpdir=" + info.folder},
+                    install_log);
     int status = 0;
     waitpid(install, &status, 0);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
@@ -99,28 +145,60 @@ struct MariaDbProcess {
       throw std::runtime_error("test MariaDB: mariadbd did not start:\n" +
                                log_tail(info.folder + "/error.log"));
     }
+    if (on_mysql()) {
+      run("SET GLOBAL sql_mode = REPLACE(REPLACE(@@GLOBAL.sql_mode, 'ONLY_FULL_GROUP_BY,', ''), "
+          "'ONLY_FULL_GROUP_BY', '');\nSET SESSION sql_mode = '" +
+              std::string(kWritersSqlMode) + "'",
+          {});
+    }
     run("CREATE USER '" + info.user + "'@'%' IDENTIFIED BY '" + info.password +
             "';\nGRANT SELECT ON *.* TO '" + info.user + "'@'%';",
         {});
+  }
+
+  // `path` below the folder as the server sees it: under MySQL, inside its root.
+  std::string seen(const std::string& path) const {
+    std::string full = info.folder + path;
+    return on_mysql() ? full.substr(mysql_root().size()) : full;
+  }
+
+  // Files that the extra options name, copied where the chrooted server sees them; MariaDB's
+  // --skip-ssl is spelt as MySQL 8.4 and later know it (no TLS version allowed).
+  void adapt_options_to_mysql() {
+    for (std::string& option : extra_options) {
+      if (option == "--skip-ssl") option = "--tls-version=";
+      std::size_t equals = option.find('=');
+      if (equals == std::string::npos || option[equals + 1] != '/') continue;
+      std::filesystem::path file = option.substr(equals + 1);
+      if (!std::filesystem::is_regular_file(file)) continue;
+      std::filesystem::copy_file(file, info.folder + "/" + file.filename().string());
+      option = option.substr(0, equals + 1) + seen("/" + file.filename().string());
+    }
   }
 
   void start(std::uint16_t port) {
     std::vector<std::string> argv = {"mariadbd",
                                      "--no-defaults",
                                      "--user=root",
-                                     "--datadir=" + info.folder + "/data",
-                                     "--socket=" + info.socket,
+                                     "--datadir=" + seen("/data"),
+                                     "--socket=" + seen("/sock"),
                                      "--port=" + std::to_string(port),
                                      "--bind-address=127.0.0.1",
-                                     "--pid-file=" + info.folder + "/mariadbd.pid",
-                                     "--log-error=" + info.folder + "/error.log",
-                                     "--tmpdir=" + info.folder,
+                                     "--pid-file=" + seen("/mariadbd.pid"),
+                                     "--log-error=" + seen("/error.log"),
+                                     "--tmpdir=" + seen(""),
                                      "--skip-name-resolve",
                                      "--innodb-buffer-pool-size=32M",
                                      "--innodb-flush-log-at-trx-commit=0",
                                      "--innodb-doublewrite=0"};
+    if (on_mysql()) {
+      // Neither touches what the ERP's side sees: the X protocol's fixed port would clash
+      // between servers, and the binary log only slows the fixtures' loading.
+      argv.back() = "--innodb-doublewrite=OFF";  // an enumeration there, not a switch
+      argv.insert(argv.end(), {"--mysqlx=OFF", "--disable-log-bin"});
+    }
     argv.insert(argv.end(), extra_options.begin(), extra_options.end());
-    pid_t pid = spawn(argv, info.folder + "/mariadbd.out");
+    pid_t pid = spawn(server_command(argv), info.folder + "/mariadbd.out");
     auto deadline = std::chrono::steady_clock::now() + 60s;
     while (std::chrono::steady_clock::now() < deadline) {
       int status = 0;
@@ -214,6 +292,8 @@ const MariaDbServer& ExtraMariaDbServer::info() const { return process->info; }
 ErpParameters ExtraMariaDbServer::erp_parameters(const std::string& database) const {
   return reader_parameters(process->info, database);
 }
+
+std::string erp_server_kind() { return on_mysql() ? "MySQL" : "MariaDB"; }
 
 const MariaDbServer& mariadb_server() { return server().info; }
 

@@ -7,6 +7,14 @@
 /// The collector's side logs in as `user` over TCP; that account may only read (SELECT on every
 /// database), as the ERP account needs nothing more. Tests set up data as root over the socket
 /// with run_sql, which raises std::runtime_error carrying the server's text.
+///
+/// With IXC_TEST_ERP_SERVER=mysql the server is Oracle MySQL instead, run with chroot from the
+/// Debian root that .ci/mysql_root makes (IXC_TEST_MYSQL_ROOT, by default where that script keeps
+/// it), its folder inside that root's /tmp. It keeps MySQL's defaults (the account on
+/// caching_sha2_password, TLS offered with certificates it makes) except what README's "The ERP
+/// account" tells operators to change: ONLY_FULL_GROUP_BY is taken out of the global sql_mode, as
+/// `SET GLOBAL sql_mode` does. Root's own session writes the fixtures in MariaDB's default mode,
+/// since an ERP's tables hold what its writers' sessions let in (zero days included).
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -28,6 +36,9 @@ struct MariaDbServer {
   int pid = -1;
 };
 
+/// "MariaDB" or "MySQL": the server the tests run against, as the program names it.
+std::string erp_server_kind();
+
 /// The program's server, started on the first call.
 const MariaDbServer& mariadb_server();
 
@@ -35,7 +46,9 @@ struct MariaDbProcess;
 
 /// A server of its own, for tests that need server options the program's server lacks (TLS, say):
 /// started at once like that one, with `extra_options` added to mariadbd's command line and the
-/// same reading account, and stopped by its PID when the value goes out of scope.
+/// same reading account, and stopped by its PID when the value goes out of scope. Under MySQL,
+/// files that the options name are copied into the server's folder, which its chroot sees, and
+/// --skip-ssl becomes MySQL's --tls-version=.
 struct ExtraMariaDbServer {
   explicit ExtraMariaDbServer(const std::vector<std::string>& extra_options);
   ~ExtraMariaDbServer();
