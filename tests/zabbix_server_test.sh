@@ -5,12 +5,14 @@
 # against an ERP database of six overdue customers. Zabbix must then hold the six totals with
 # the right types and values, the items that its discovery made from the first run's document
 # (names and descriptions filled from the macros), the per-customer values from the second run
-# on, the triggers in the state the values call for, the template's dashboard drawn in the real
+# on, the triggers in the state the values call for once the host's macros turn the template's
+# thresholds on (each trigger and problem tagged escopo), the template's dashboard drawn in the real
 # frontend, and, after a customer pays, that customer's items kept for the lost-resources period
 # instead of being deleted at once. A customer without a name or CPF/CNPJ (null macros) is named
 # "não informado" and keeps the rule supported; an amount that changes is stored and leaves the
 # items' and triggers' configuration as it was, and unchanged amounts are not stored again
-# within the heartbeat. A second host accepts PSK only; and the check job
+# within the heartbeat. A second host accepts PSK only, keeps the template's defaults (no problem
+# opens) and names customers by id only through {$IXC.ATRASO.CLIENTE.NOME}; and the check job
 # (launch_verificar) must say OK for the linked host and FALHA, naming the host, for a misspelt
 # one and for the PSK host reached in clear text.
 #
