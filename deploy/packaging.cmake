@@ -46,8 +46,10 @@ add_custom_target(ixc_manual_page ALL DEPENDS ${ixc_man_gz})
 
 set(ixc_doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/ixc-atraso)
 install(FILES ${ixc_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The templates' description points operators at the guide beside them.
 install(FILES ${CMAKE_SOURCE_DIR}/deploy/zabbix/ixc_atraso_template.yaml
               ${CMAKE_SOURCE_DIR}/deploy/zabbix/ixc_atraso_template_7.0.yaml
+              ${CMAKE_SOURCE_DIR}/deploy/zabbix/README.md
         DESTINATION ${ixc_doc}/zabbix)
 install(FILES ${CMAKE_SOURCE_DIR}/deploy/debian/copyright DESTINATION ${ixc_doc})
 # Nothing enables the units or the cron line: they would run with the empty configuration.

@@ -101,6 +101,7 @@ for entry in '-rwxr-xr-x /usr/bin/ixc-atraso' \
   '-rw-r--r-- /usr/share/man/man1/ixc-atraso.1.gz' \
   '-rw-r--r-- /usr/share/doc/ixc-atraso/zabbix/ixc_atraso_template.yaml' \
   '-rw-r--r-- /usr/share/doc/ixc-atraso/zabbix/ixc_atraso_template_7.0.yaml' \
+  '-rw-r--r-- /usr/share/doc/ixc-atraso/zabbix/README.md' \
   '-rw-r--r-- /usr/share/doc/ixc-atraso/copyright' \
   "-rw-r--r-- $changelog" \
   '-rw-r--r-- /lib/systemd/system/ixc-atraso.service' \

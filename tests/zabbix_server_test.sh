@@ -5,12 +5,14 @@
 # against an ERP database of six overdue customers. Zabbix must then hold the six totals with
 # the right types and values, the items that its discovery made from the first run's document
 # (names and descriptions filled from the macros), the per-customer values from the second run
-# on, the triggers in the state the values call for, the template's dashboard drawn in the real
+# on, the triggers in the state the values call for once the host's macros turn the template's
+# thresholds on (each trigger and problem tagged escopo), the template's dashboard drawn in the real
 # frontend, and, after a customer pays, that customer's items kept for the lost-resources period
 # instead of being deleted at once. A customer without a name or CPF/CNPJ (null macros) is named
 # "não informado" and keeps the rule supported; an amount that changes is stored and leaves the
 # items' and triggers' configuration as it was, and unchanged amounts are not stored again
-# within the heartbeat. A second host accepts PSK only; and the check job
+# within the heartbeat. A second host accepts PSK only, keeps the template's defaults (no problem
+# opens) and names customers by id only through {$IXC.ATRASO.CLIENTE.NOME}; and the check job
 # (launch_verificar) must say OK for the linked host and FALHA, naming the host, for a misspelt
 # one and for the PSK host reached in clear text.
 #
@@ -106,11 +108,16 @@ template_id=$(ixc_zbx_import_template "$template") || fail "configuration.import
 php_warnings() { grep -E 'PHP (Warning|Deprecated|Notice|Fatal|Parse)' "$work/zabbix/php.log" || true; }
 [ -z "$(php_warnings)" ] || fail "importing $template left warnings in the frontend's log: $(php_warnings)"
 group_id=$(api hostgroup.create '{"name": "Provedores IXC"}' | py 'r["groupids"][0]')
+# The template's thresholds are off (0); this host turns them on as an operator would: the active
+# total above 50000, more than 100 inactive customers (the fixture has 2), any customer above 5000.
 # Two context macros exercise the per-customer threshold: 1017 owes 189.9, above its own limit
-# of 100; 2005 owes a million, below its own limit; the others stay under the template's 5000.
+# of 100; 2005 owes a million, below its own limit; the others stay under the host's 5000.
 host_id=$(api host.create "{\"host\": \"$host_name\", \"groups\": [{\"groupid\": \"$group_id\"}],
   \"templates\": [{\"templateid\": \"$template_id\"}],
-  \"macros\": [{\"macro\": \"{\$IXC.ATRASO.CLIENTE.VALOR.MAX:\\\"1017\\\"}\", \"value\": \"100\"},
+  \"macros\": [{\"macro\": \"{\$IXC.ATRASO.VALOR.MAX}\", \"value\": \"50000\"},
+               {\"macro\": \"{\$IXC.ATRASO.INATIVOS.MAX}\", \"value\": \"100\"},
+               {\"macro\": \"{\$IXC.ATRASO.CLIENTE.VALOR.MAX}\", \"value\": \"5000\"},
+               {\"macro\": \"{\$IXC.ATRASO.CLIENTE.VALOR.MAX:\\\"1017\\\"}\", \"value\": \"100\"},
                {\"macro\": \"{\$IXC.ATRASO.CLIENTE.VALOR.MAX:\\\"2005\\\"}\", \"value\": \"2000000\"}]}" |
   py 'r["hostids"][0]')
 
@@ -238,7 +245,7 @@ rule_error=$(api discoveryrule.get "{\"hostids\": [\"$host_id\"], \"output\": [\
   py 'r[0]["state"] + " " + r[0]["error"]')
 [ "$rule_error" = "0 " ] || fail "the discovery rule reports: $rule_error"
 
-# Triggers: the active total is above the template's 50000, the inactive count below 100, the
+# Triggers: the active total is above the host's 50000, the inactive count below 100, the
 # totals arrive, and of the customers only 1017 is above its limit.
 problems() {
   api trigger.get "{\"hostids\": [\"$host_id\"], \"output\": [\"description\"], \"filter\": {\"value\": 1},
@@ -261,6 +268,15 @@ shown=$(api trigger.get "{\"hostids\": [\"$host_id\"], \"output\": [\"descriptio
   \"expandDescription\": true, \"expandComment\": true}" |
   py '"\n".join(t["description"] + " " + t["comments"] + " " + t["opdata"] for t in r)' | grep -E "$personal_data" || true)
 [ -z "$shown" ] || fail "trigger or problem texts show a CPF/CNPJ or phone: $shown"
+# Every trigger, the discovered ones too, carries the tag that actions filter on: escopo coleta
+# for the collection stopping, cobranca for the rest; and the open problems carry it as well.
+untagged=$(api trigger.get "{\"hostids\": [\"$host_id\"], \"output\": [\"description\"], \"selectTags\": \"extend\"}" |
+  py '"; ".join(t["description"] + ": " + str(t["tags"]) for t in r
+    if [g["value"] for g in t["tags"] if g["tag"] == "escopo"] != ["coleta" if "parada" in t["description"] else "cobranca"])')
+[ -z "$untagged" ] || fail "triggers without the escopo tag they should have: $untagged"
+untagged=$(api problem.get "{\"hostids\": [\"$host_id\"], \"output\": [\"name\"], \"selectTags\": \"extend\"}" |
+  py '"; ".join(p["name"] for p in r if {"tag": "escopo", "value": "cobranca"} not in p["tags"])')
+[ -z "$untagged" ] || fail "problems without escopo: cobranca: $untagged"
 
 # --- the template's dashboard, as an operator opens it ------------------------------------
 # The host's dashboard in the real frontend (in Portuguese, as the provider's staff read it) at
@@ -270,15 +286,16 @@ shown=$(api trigger.get "{\"hostids\": [\"$host_id\"], \"output\": [\"descriptio
 # keeps the first page's picture.
 api user.update '{"userid": "1", "lang": "pt_BR"}' >/dev/null
 dashboard_expected='{"title": "IXC: inadimplência",
-  "values": {"Ativos: valor em atraso (R$)": "1000190.20R$", "Ativos: clientes": "4",
-             "Ativos: títulos": "6", "Inativos: valor em atraso (R$)": "1384.56R$",
+  "values": {"Ativos: valor em atraso (R$)": "R$1000190.20", "Ativos: clientes": "4",
+             "Ativos: títulos": "6", "Inativos: valor em atraso (R$)": "R$1384.56",
              "Inativos: clientes": "2", "Inativos: títulos": "8"},
   "graphs": {"Valor em atraso (R$)": 1, "Clientes em atraso": 1, "Títulos em atraso": 1}'
-# 7.0's template dashboard also lists the host's open problems.
+# 7.0's template dashboard also lists the host's open problems, the most severe first: a
+# customer's problem never pushes a total's (or the collection's) off the widget.
 if [ "$IXC_ZBX_VERSION" != 6.0 ]; then
   dashboard_expected+=', "problems": {"Problemas deste host": ['
-  dashboard_expected+='"IXC: Padaria Pão Quente Ltda (cliente 1017) deve mais de R$ 100",'
-  dashboard_expected+=' "IXC: valor em atraso dos clientes ativos acima de R$ 50000"]}'
+  dashboard_expected+='"IXC: valor em atraso dos clientes ativos acima de R$ 50000",'
+  dashboard_expected+=' "IXC: Padaria Pão Quente Ltda (cliente 1017) deve mais de R$ 100"]}'
 fi
 dashboard_expected+='}'
 view_dashboard() {  # view_dashboard SCREENSHOT EXPECTED_JSON
@@ -342,6 +359,9 @@ for id in 2002 2003 2004 2005 2006; do
   done
 done
 # --- TLS with a pre-shared key: a second host that accepts PSK only --------------------------
+# This host keeps the template's defaults but for {$IXC.ATRASO.CLIENTE.NOME}, which puts a text in
+# place of every ERP name: its items and triggers must name customers by id only, and with the
+# thresholds off the same ERP must open no problem on it.
 # The collector with the PSK settings gets the totals, the document and, from its second run on,
 # the per-customer values through, as zabbix_sender does with the same key; a run in clear text
 # is refused by the server (the collector does not read the counts, so that run still says OK);
@@ -354,6 +374,7 @@ echo "$psk_key" >"$work/psk.key"
 new_key >"$work/wrong.key"
 psk_host_id=$(api host.create "{\"host\": \"$psk_host\", \"groups\": [{\"groupid\": \"$group_id\"}],
   \"templates\": [{\"templateid\": \"$template_id\"}], \"tls_connect\": 1, \"tls_accept\": 2,
+  \"macros\": [{\"macro\": \"{\$IXC.ATRASO.CLIENTE.NOME}\", \"value\": \"nome oculto\"}],
   \"tls_psk_identity\": \"$psk_identity\", \"tls_psk\": \"$psk_key\"}" | py 'r["hostids"][0]')
 psk_send() {  # psk_send KEY VALUE [zabbix_sender options]: zabbix_sender's answer
   local key=$1 value=$2
@@ -391,6 +412,19 @@ psk_discovered() {
   [ "$(on_psk_host item_table | grep -cE '^(valorAtraso|titulosAtraso)\[')" -eq $((2 * ${#psk_customers[@]})) ]
 }
 wait_until "$patience" "the discovery did not create the PSK host's items" psk_discovered
+# The ERP's names as the first host shows them (one holds a tab and a line break), as JSON.
+erp_names=$(py 'json.dumps(sorted({i["name"].split(": ", 1)[1].rsplit(" (cliente", 1)[0] for i in r} - {"não informado"}))' <<<"$items_json")
+psk_texts=$(api item.get "{\"hostids\": [\"$psk_host_id\"], \"output\": [\"name\", \"description\"],
+  \"selectTriggers\": [\"description\", \"comments\"]}" |
+  py '"\n".join(i["name"] + " " + i["description"] + " " + " ".join(t["description"] + " " + t["comments"] for t in i["triggers"]) for i in r)')
+for shown in 'Valor em atraso: nome oculto (cliente 2006) ' 'Títulos em atraso: nome oculto (cliente 2003) ' \
+  'IXC: nome oculto (cliente 2005) deve mais de R$ '; do
+  grep -qF "$shown" <<<"$psk_texts" || fail "the PSK host does not name customers by id only: no '$shown' in
+$(grep -E '^(Valor|Títulos) em atraso' <<<"$psk_texts")"
+done
+shown=$(python3 -c 'import json, sys; t = sys.stdin.read(); print(", ".join(n for n in json.loads(sys.argv[1]) if n in t))' \
+  "$erp_names" <<<"$psk_texts")
+[ -z "$shown" ] || fail "the PSK host shows ERP names: $shown"
 psk_wait_for_configuration "the PSK host's discovered items"
 psk_collect psk2 "$work/psk.key" psk 0
 for id in "${psk_customers[@]}"; do
@@ -473,6 +507,11 @@ on_psk_host wait_until "$patience" "the PSK check's totals were not stored" has_
   [ "$(on_psk_host count_history somaTitulosAtrasoAtivo)" -eq 3 ] ||
   fail "the check in clear text stored values on the PSK host"
 echo "zabbix_server_test: check job: $(zabbix_line check_misspelt | cut -c1-120)..."
+# With the template's defaults the PSK host, fed the same ERP (a million owed by active customers,
+# one customer owing a million) and its totals three times over, never opened a problem.
+psk_problems=$(api event.get "{\"hostids\": [\"$psk_host_id\"], \"source\": 0, \"object\": 0, \"value\": 1,
+  \"output\": [\"name\"]}" | py '"; ".join(e["name"] for e in r)')
+[ -z "$psk_problems" ] || fail "the template's defaults opened problems: $psk_problems"
 
 # --- a cluster of two nodes on this database ------------------------------------------------
 # A standby node joins the server above (node ixc-a, active). The collector, given both

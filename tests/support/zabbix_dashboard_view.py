@@ -8,7 +8,7 @@ its series drawn in the plot area (pixels of the series colours that the image's
 EXPECTED_JSON: {"title": dashboard name, "page": page name (the first page when absent),
                 "values": {widget name: shown text},
                 "graphs": {widget name: number of graph images},
-                "problems": {widget name: [text of each problem listed]}} (the graph
+                "problems": {widget name: [text of each problem listed, in order]}} (the graph
                 prototype's images are counted under the prototype widget's name; "problems"
                 is for Zabbix 7.0, whose template dashboards take a problems widget).
 Prints the seconds from opening the page (or clicking the page's tab) until every widget had
@@ -153,8 +153,8 @@ try:
             faults.append(f"{name} has {images} graph images, expected {count}")
     for name, problems in expected.get("problems", {}).items():
         rows = [row for w in widgets if w["name"] == name for row in w["rows"]]
-        if len(rows) != len(problems) or any(not any(p in row for row in rows) for p in problems):
-            faults.append(f"{name} lists {rows}, expected one row for each of {problems}")
+        if len(rows) != len(problems) or any(p not in row for p, row in zip(problems, rows)):
+            faults.append(f"{name} lists {rows}, expected one row for each of {problems}, in that order")
 finally:
     driver.quit()
 
