@@ -229,8 +229,8 @@ void Generator::make_realistic(Customer& c) {
   if (random.chance(40)) {
     c.telefone_celular = std::nullopt;
   } else if (random.chance(10) && c.telefone_celular && !c.telefone_celular->empty()) {
-    std::string area = c.telefone_celular->substr(0, 5);  // "(85) "
-    c.telefone_celular->append(" / " + area + "3" + digits(random, 3) + "-" + digits(random, 4));
+    // A landline beside the mobile, in the same area: still within VARCHAR(30).
+    c.telefone_celular->append(" / 3" + digits(random, 3) + "-" + digits(random, 4));
   }
 }
 
