@@ -89,10 +89,10 @@ for name in names.split():
     cpu = (lld[-1][1] - lld[0][1]) / 100 / (len(runs_) - 1) if lld else 0
     bytes_per_row, syncer, lld_busy, complaints, items = extra[name]
     customers = statistics.mean(listed)
-    # The day is projected from one whole heartbeat period: the measured runs up to the first
-    # that stored most amounts again (every run, when every run stores them all).
+    # The day is projected from whole heartbeat periods: the measured runs up to the last that
+    # stored most amounts again (all of them, when every run stores every value).
     waves = [k for k, n in enumerate(measured) if n > 0.5 * listed[k]]
-    period = measured if len(waves) == len(measured) or not waves else measured[: waves[0] + 1]
+    period = measured if len(waves) == len(measured) or not waves else measured[: waves[-1] + 1]
     mean = statistics.mean(period)
     day_rows = 288 * mean
     # The titles' 6-hour heartbeat stores each once in 72 runs: beyond a shorter window, it is
@@ -108,10 +108,10 @@ for name in names.split():
         "seconds between run starts, mean": f"{spacing:.1f}",
         "rows written per measured run, mean": f"{statistics.mean(measured):.0f}",
         "  smallest / largest": f"{min(measured)} / {max(measured)}",
-        "  over one heartbeat period (runs), mean": f"{mean:.0f} ({len(period)})",
+        "  over whole heartbeat periods (runs), mean": f"{mean:.0f} ({len(period)})",
         "  per customer listed": f"{mean / customers:.3f}",
         "database bytes per row (data + indexes)": bytes_per_row,
-        "a day (288 runs): rows" + (" *" if titles_added else ""): f"{day_rows:.0f}",
+        "a day (288 runs): rows": f"{day_rows:.0f}" + (" *" if titles_added else ""),
         "  bytes per customer per day": f"{day_rows * float(bytes_per_row) / customers:.0f}",
         "busiest history syncer (%)": syncer,
         "LLD pass, mean (s, the worker's title)": f"{pass_s:.1f}" if rules else "-",
@@ -132,8 +132,8 @@ print(f"ERP: ixc-demo-data --customers {size} --seed 2024 {'--realistic ' if dat
       f" {first + 1} to {first + runs} ({clock_of(first + 1)} to {clock_of(first + runs)})")
 print(f"a run every {interval:g} s stands for a run every 5 min ({300 / interval:g} times faster);"
       f" heartbeats {6 * interval:g} s (30 min) and {72 * interval:g} s (6 h), nodata {max(30, 12 * interval):g} s (1 h)")
-print("rows = history + history_uint, the host's items; a day = 288 runs of the mean run over one")
-print("heartbeat period (* plus 4 titles per customer, their 6-hour heartbeat being beyond the window)")
+print("rows = history + history_uint, the host's items; a day = 288 runs of the mean run over whole")
+print("heartbeat periods (* plus 4 titles per customer, their 6-hour heartbeat being beyond the window)")
 print()
 print(f"{'':44s}" + "".join(f"{n:>16s}" for n in names))
 for key in [k for k in cols[names[0]] if not k.startswith("_")]:
