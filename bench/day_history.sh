@@ -47,6 +47,7 @@ if [ "$size" -ge 50000 ]; then interval=60; elif [ "$size" -ge 10000 ]; then int
 interval=${IXC_DAY_INTERVAL:-$interval}
 first=${IXC_DAY_FIRST:-0}
 data=${IXC_DAY_DATA:-realistic}
+# shellcheck disable=SC2206  # a blank-separated list
 templates=(${IXC_DAY_TEMPLATES:-before current})
 case $data in realistic) data_flag=(--realistic) ;; clean) data_flag=() ;;
   *) echo "day_history: IXC_DAY_DATA is realistic or clean" >&2; exit 2 ;; esac
@@ -60,6 +61,7 @@ nodata=$((12 * interval < 30 ? 30 : 12 * interval))s
 
 # The table: per template, from the runs' start times, the rows by clock and the LLD samples.
 print_table() {
+  # shellcheck disable=SC2046  # the settings are one argument each
   python3 - "$1" $(cat "$1/settings") "$(cat "$1/extra")" <<'PY'
 import statistics, sys
 work, size, interval, runs, first, data, cores, names, extra = sys.argv[1:]
