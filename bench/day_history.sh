@@ -281,8 +281,6 @@ PY
     echo "$r $((first + r)) $(now) $(listed)" >>"$work/runs.$name"
     collect "$work/run.out"
   done
-  local last_end
-  last_end=$(now)
   # The last run's values and discovery land within the interval after it.
   sleep "$interval"
   ixc_zbx_quiet 900
