@@ -3,8 +3,12 @@
 // collector must handle, and a whole collection over them reports what SQL computes on its own.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -140,6 +144,118 @@ TEST(DemoData, HoldsTheCasesTheCollectorMustHandle) {
     EXPECT_TRUE(valid_tax_number(number)) << number;
   }
   EXPECT_GT(checked, kCustomers);
+}
+
+// The default rows, byte for byte: the published figures were measured on them, so neither
+// variation may move them. FNV-1a of the script for a fixed day, taken when the variations came.
+TEST(DemoData, TheDefaultRowsStayWhatTheFiguresWereMeasuredOn) {
+  std::vector<std::string> args = {"--customers", "120", "--seed", "11", "--today", "2026-01-05"};
+  std::string clean = generate(args).out;
+  std::uint64_t hash = 0xcbf29ce484222325ULL;
+  for (char c : clean) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+  EXPECT_EQ(clean.size(), 106278u);
+  EXPECT_EQ(hash, 0x4604bc91bdb740ceULL);
+  args.insert(args.end(), {"--state", "0"});
+  EXPECT_EQ(generate(args).out, clean);
+}
+
+TEST(DemoData, RealisticTextsAreThereAtTheirShareAndLoad) {
+  constexpr int kMany = 5000;
+  ScratchFolder folder;
+  generate(
+      {"--customers", std::to_string(kMany), "--seed", "3", "--realistic", "--out", folder.path});
+  // Strict mode: a name past the column's 150 characters would fail the load.
+  ErpParameters erp = erp_database("demo_realista", folder.path + "/ixc-demo.sql");
+  double customers = std::stod(value("SELECT COUNT(*) FROM cliente", erp.database));
+  auto share = [&](const std::string& where) {
+    return std::stod(value("SELECT COUNT(*) FROM cliente WHERE " + where, erp.database)) /
+           customers;
+  };
+  // The column is NOT NULL DEFAULT '': a customer without a CPF/CNPJ has the empty text.
+  EXPECT_NEAR(share("cnpj_cpf = ''"), 0.01, 0.005);
+  EXPECT_NEAR(share("telefone_celular IS NULL"), 0.09, 0.02);
+  EXPECT_NEAR(share("razao LIKE CONCAT('%', CHAR(10), '%')"), 0.005, 0.003);
+  EXPECT_NEAR(share("bairro LIKE CONCAT('%', CHAR(10), '%')"), 0.005, 0.003);
+  EXPECT_NEAR(share("CHAR_LENGTH(razao) > 100"), 0.025, 0.01);
+  EXPECT_GT(share("BINARY razao = BINARY UPPER(razao) AND razao <> CONVERT(razao USING ascii)"),
+            0.0);
+  // Only the texts differ: the same customers owe the same.
+  EXPECT_EQ(value("SELECT COUNT(DISTINCT id_cliente) FROM fn_areceber WHERE status = 'A' AND "
+                  "data_vencimento < CURRENT_DATE() AND valor_aberto > 0 AND id_contrato IS NOT "
+                  "NULL",
+                  erp.database),
+            std::to_string(kMany));
+}
+
+// What the collector would list from TSV rows: open amount in cents and titles per customer.
+using OverdueList = std::map<std::string, std::pair<long, int>>;
+OverdueList overdue_list(const std::string& folder) {
+  OverdueList list;
+  std::ifstream rows(folder + "/fn_areceber.tsv");
+  for (std::string line; std::getline(rows, line);) {
+    std::vector<std::string> cell;
+    std::istringstream cells(line);
+    for (std::string text; std::getline(cells, text, '\t');) cell.push_back(text);
+    // id, id_cliente, id_contrato, filial_id, documento, status, valor, valor_aberto,
+    // valor_recebido, then the issue and due days from the load day
+    long open = std::lround(std::stod(cell.at(7)) * 100);
+    if (cell.at(5) != "A" || open <= 0 || cell.at(2) == "\\N" || std::stoi(cell.at(10)) >= 0)
+      continue;
+    auto& [amount, titles] = list[cell.at(1)];
+    amount += open;
+    titles += cell.at(6) != "\\N";
+  }
+  return list;
+}
+
+struct Difference {
+  int left = 0, appeared = 0, changed = 0;
+};
+Difference difference(const OverdueList& before, const OverdueList& after) {
+  Difference d;
+  for (const auto& [id, owed] : before) {
+    auto now = after.find(id);
+    if (now == after.end()) {
+      ++d.left;
+    } else if (now->second != owed) {
+      ++d.changed;
+    }
+  }
+  for (const auto& [id, owed] : after) d.appeared += !before.contains(id);
+  return d;
+}
+
+TEST(DemoData, ALaterStateIsTheSameErpRunsLater) {
+  constexpr int kMany = 10000;
+  ScratchFolder folder;
+  std::map<int, OverdueList> lists;
+  for (int state : {0, 1, 120, 132, 288}) {
+    std::string out = folder.path + "/" + std::to_string(state);
+    generate({"--customers", std::to_string(kMany), "--seed", "21", "--state",
+              std::to_string(state), "--format", "tsv", "--out", out});
+    lists[state] = overdue_list(out);
+  }
+  ASSERT_EQ(lists[0].size(), static_cast<std::size_t>(kMany));
+  // Midnight: the day's bills fall due; new customers appear, some owe one bill more.
+  Difference midnight = difference(lists[0], lists[1]);
+  EXPECT_NEAR(midnight.appeared, kMany * 0.015, kMany * 0.006);
+  EXPECT_NEAR(midnight.changed, kMany * 0.06, kMany * 0.02);
+  EXPECT_LE(midnight.left, 2);
+  // From 09:55 to 10:55: a few dozen pay, nobody new.
+  Difference morning = difference(lists[120], lists[132]);
+  EXPECT_EQ(morning.appeared, 0);
+  EXPECT_GE(morning.left + morning.changed, 8);
+  EXPECT_LE(morning.left + morning.changed, 60);
+  // The whole day (to 23:55): about 3 % paid everything, 0.5 % one of several bills.
+  Difference day = difference(lists[1], lists[288]);
+  EXPECT_EQ(day.appeared, 0);
+  EXPECT_NEAR(day.left, lists[1].size() * 0.03, lists[1].size() * 0.01);
+  EXPECT_NEAR(day.changed, lists[1].size() * 0.005, lists[1].size() * 0.004);
+  // Paid stays paid: nobody who left by 10:55 owes again.
+  for (const auto& [id, owed] : lists[288]) EXPECT_TRUE(lists[132].contains(id)) << id;
+
+  std::vector<std::string> args = {"--customers", "300", "--seed", "21", "--state", "132"};
+  EXPECT_EQ(generate(args).out, generate(args).out);
 }
 
 std::map<std::string, std::string> last_values(const TrapperStandin& trapper, int& customer_items) {

@@ -44,6 +44,63 @@ std::string phone(Random& random, std::string_view area_code) {
   return text + "9" + digits(random, 4) + "-" + digits(random, 4);
 }
 
+// The ERP's text columns count characters, not bytes: a name stays within VARCHAR(150).
+constexpr std::size_t kNameCharacters = 150;
+
+std::size_t characters(std::string_view text) {
+  std::size_t count = 0;
+  for (char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return count;
+}
+
+// Capitals as a clerk types them with caps lock on, accented letters of Latin-1 included
+// (their second UTF-8 byte is 0x20 above the capital's).
+std::string in_capitals(std::string_view text) {
+  std::string out(text);
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    auto byte = static_cast<unsigned char>(out[i]);
+    if (byte >= 'a' && byte <= 'z') {
+      out[i] = static_cast<char>(byte - 32);
+    } else if (byte == 0xC3 && i + 1 < out.size()) {
+      auto next = static_cast<unsigned char>(out[i + 1]);
+      if (next >= 0xA0 && next <= 0xBE && next != 0xB7) out[i + 1] = static_cast<char>(next - 0x20);
+      ++i;
+    }
+  }
+  return out;
+}
+
+// A line feed between two words (pasted from a spreadsheet or a message), or at the end.
+void break_line(Random& random, std::string& text) {
+  std::size_t blank = text.find(' ', text.size() / 2);
+  if (blank == std::string::npos || random.chance(300)) {
+    text.append(random.chance(500) ? "\r\n" : "\n");
+  } else {
+    text[blank] = '\n';
+  }
+}
+
+// State 0 is the ERP at the run before midnight; state k is k steps later.
+int minute_of(int state, int step_minutes) { return 24 * 60 - step_minutes + state * step_minutes; }
+
+// Payments per hour of the day, relative: few at night (PIX), most in the hours of banks,
+// lottery shops and the provider's own counter, some in the evening.
+constexpr std::array<int, 24> kHourWeight = {1,  1,  1,  1,  1,  1,  2, 4, 10, 10, 10, 10,
+                                             10, 10, 10, 10, 10, 10, 6, 6, 6,  2,  2,  2};
+
+double uniform(Random& random) { return static_cast<double>(random.next() >> 11) * 0x1.0p-53; }
+
+bool overdue_on(const Receivable& bill, int day) {
+  return bill.status == 'A' && bill.valor_aberto > 0 && bill.id_contrato &&
+         bill.due_in_days - day < 0;
+}
+
+void pay(Receivable& bill) {
+  bill.status = 'R';
+  bill.valor_recebido += bill.valor_aberto;
+  bill.valor_aberto = 0;
+}
+
 const City* city_of(const Customer& customer) {
   if (!customer.cidade || *customer.cidade < 1 ||
       static_cast<std::size_t>(*customer.cidade) > cities().size()) {
@@ -54,8 +111,10 @@ const City* city_of(const Customer& customer) {
 
 }  // namespace
 
-Generator::Generator(long overdue_customers, std::uint64_t seed)
+Generator::Generator(long overdue_customers, std::uint64_t seed, Variant variant)
     : random_(seed),
+      seed_(seed),
+      variant_(variant),
       overdue_target_(overdue_customers),
       current_target_((overdue_customers + 9) / 10) {}
 
@@ -69,12 +128,19 @@ bool Generator::next(Chunk& chunk) {
     // Customers who owe nothing are spread among the others, about one in eleven.
     bool overdue = current_left <= 0 || (overdue_left > 0 && !random_.chance(91));
     Customer& drawn = chunk.customers.emplace_back(customer(overdue));
+    std::size_t first_bill = chunk.receivables.size();
     if (overdue) {
       ++counts_.overdue_customers;
       overdue_bills(drawn, chunk.receivables);
     } else {
       ++counts_.current_customers;
       current_bills(drawn, chunk.receivables);
+    }
+    // Both variations draw from chance of their own, so that the customers and bills of the
+    // default rows stay what they are.
+    if (variant_.realistic) make_realistic(drawn);
+    if (variant_.state > 0) {
+      advance(drawn, std::span(chunk.receivables).subspan(first_bill));
     }
   }
   counts_.receivables += static_cast<long>(chunk.receivables.size());
@@ -141,6 +207,66 @@ Customer Generator::customer(bool overdue) {
   }
   c.cep = (home.area_code == "85" ? "60" : "63") + digits(random_, 3) + "-" + digits(random_, 3);
   return c;
+}
+
+void Generator::make_realistic(Customer& c) {
+  Random random(seed_ ^ 0x7265616c69737469ULL ^ (static_cast<std::uint64_t>(c.id) << 20));
+  random.next();
+  const NameWords& words = name_words();
+  if (random.chance(30)) {  // the whole name of a person, or a company's full legal name
+    while (characters(c.razao) < 100) {
+      c.razao.append(" ").append(
+          random.pick(random.chance(300) ? words.particles : words.surnames));
+    }
+    while (characters(c.razao) > kNameCharacters) c.razao.erase(c.razao.rfind(' '));
+  }
+  if (random.chance(80)) c.razao = in_capitals(c.razao);
+  if (random.chance(20)) c.razao.append(" ");
+  if (random.chance(5) && characters(c.razao) < kNameCharacters - 1) break_line(random, c.razao);
+  if (c.bairro && !c.bairro->empty() && random.chance(5)) break_line(random, *c.bairro);
+  // Still about one in a hundred without a CPF/CNPJ: the column is NOT NULL DEFAULT '', so the
+  // ERP keeps the empty text, as the default rows have it.
+  if (random.chance(40)) {
+    c.telefone_celular = std::nullopt;
+  } else if (random.chance(10) && c.telefone_celular && !c.telefone_celular->empty()) {
+    // A landline beside the mobile, in the same area: still within VARCHAR(30).
+    c.telefone_celular->append(" / 3" + digits(random, 3) + "-" + digits(random, 4));
+  }
+}
+
+void Generator::advance(const Customer& customer, std::span<Receivable> bills) {
+  DayRates rates;
+  int weights = 0;
+  for (int weight : kHourWeight) weights += weight;
+  int step = variant_.step_minutes;
+  for (int state = 1; state <= variant_.state; ++state) {
+    int minute = minute_of(state, step);
+    int day = minute / (24 * 60);
+    // The same draws for a customer and a step whatever state is asked for: state K+1 is state
+    // K with one more step.
+    Random random(seed_ ^ (static_cast<std::uint64_t>(state) * 0xD1B54A32D192ED03ULL) ^
+                  (static_cast<std::uint64_t>(customer.id) * 0xABC98388FB8AC02DULL));
+    random.next();
+    double share = static_cast<double>(kHourWeight[static_cast<std::size_t>(minute / 60 % 24)]) /
+                   weights * step / 60.0;
+    bool pays_all = uniform(random) < rates.pay_all * share;
+    bool pays_one = uniform(random) < rates.pay_one * share;
+    if (!pays_all && !pays_one) continue;
+    Receivable* oldest = nullptr;
+    int owed = 0;
+    for (Receivable& bill : bills) {
+      if (!overdue_on(bill, day)) continue;
+      ++owed;
+      if (pays_all) pay(bill);
+      if (!oldest || bill.due_in_days < oldest->due_in_days) oldest = &bill;
+    }
+    if (!pays_all && owed >= 2) pay(*oldest);
+  }
+  int days = minute_of(variant_.state, step) / (24 * 60);
+  for (Receivable& bill : bills) {
+    bill.issued_in_days -= days;
+    bill.due_in_days -= days;
+  }
 }
 
 Cents Generator::plan_price(const Customer& customer) {

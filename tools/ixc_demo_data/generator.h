@@ -8,7 +8,20 @@
 /// payments, a NULL `valor`, a cancelled or zero-balance bill, a bill due on the load day, an
 /// installation fee outside any contract, a bill of a branch that no longer exists. One more
 /// customer in ten has nothing overdue at all, only bills of those other kinds.
+///
+/// Two variations, both off by default (the default rows are the ones published figures come
+/// from, and must not move):
+/// - realistic texts: the same customers, with what operators type into a real ERP: long names,
+///   names in capitals, stray blanks, a line feed pasted into a name or a neighbourhood, more
+///   customers without a phone or a CPF/CNPJ;
+/// - a later state of the same ERP: state K is the ERP K runs (of `step_minutes`) after state
+///   0, which is taken at 23:55. Through the day customers pay all they owe (and leave the
+///   overdue list) or one of several bills (their amount and count drop), mostly in business
+///   hours; at each midnight every date moves one day on, so that the bills due that day fall
+///   due together: customers who owed nothing appear, others owe one bill more.
 #include <cstdint>
+
+#include <span>
 
 #include "erp_rows.h"
 #include "random.h"
@@ -21,9 +34,22 @@ struct Counts {
   long receivables = 0;
 };
 
+struct Variant {
+  bool realistic = false;
+  int state = 0;
+  int step_minutes = 5;
+};
+
+/// The assumed pace of a provider's day (per customer who owes, per day), and how it spreads
+/// over the hours: payments in the bank's and the shops' hours, PIX at any hour.
+struct DayRates {
+  double pay_all = 0.03;  // pays every overdue bill
+  double pay_one = 0.01;  // pays the oldest of two or more
+};
+
 class Generator {
  public:
-  Generator(long overdue_customers, std::uint64_t seed);
+  Generator(long overdue_customers, std::uint64_t seed, Variant variant = {});
 
   /// Replaces the content of `chunk` with the next customers (at most kChunkCustomers) and
   /// their receivables; false, with `chunk` empty, once every customer has been drawn.
@@ -36,6 +62,8 @@ class Generator {
 
  private:
   Customer customer(bool overdue);
+  void make_realistic(Customer& customer);
+  void advance(const Customer& customer, std::span<Receivable> bills);
   void overdue_bills(const Customer& customer, std::vector<Receivable>& out);
   void current_bills(const Customer& customer, std::vector<Receivable>& out);
   Receivable bill(const Customer& customer, std::optional<int> contract, int due_in_days,
@@ -44,6 +72,8 @@ class Generator {
   Cents plan_price(const Customer& customer);
 
   Random random_;
+  std::uint64_t seed_;
+  Variant variant_;
   long overdue_target_;
   long current_target_;
   Counts counts_;
