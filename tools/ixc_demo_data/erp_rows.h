@@ -42,7 +42,7 @@ struct Customer {
   std::string razao;
   std::optional<std::string> fantasia;
   char tipo_pessoa = 'F';
-  std::string cnpj_cpf;
+  std::optional<std::string> cnpj_cpf;
   std::optional<std::string> email;
   std::optional<std::string> telefone_celular;
   char ativo = 'S';

@@ -224,8 +224,9 @@ void Generator::make_realistic(Customer& c) {
   if (random.chance(20)) c.razao.append(" ");
   if (random.chance(5) && characters(c.razao) < kNameCharacters - 1) break_line(random, c.razao);
   if (c.bairro && !c.bairro->empty() && random.chance(5)) break_line(random, *c.bairro);
-  // Still about one in a hundred without a CPF/CNPJ: the column is NOT NULL DEFAULT '', so the
-  // ERP keeps the empty text, as the default rows have it.
+  // Still about one in a hundred without a CPF/CNPJ: typed in blank, or, for customers brought in
+  // by an import, never set (NULL). Decided by the id, so the draws below stay as they were.
+  if (c.cnpj_cpf && c.cnpj_cpf->empty() && c.id % 2 == 1) c.cnpj_cpf = std::nullopt;
   if (random.chance(40)) {
     c.telefone_celular = std::nullopt;
   } else if (random.chance(10) && c.telefone_celular && !c.telefone_celular->empty()) {

@@ -34,7 +34,8 @@ constexpr const char* kUsage =
     "  `mariadb --local-infile=1 DB < DIR/load.sql`. Due dates are relative to the day of\n"
     "  loading (CURRENT_DATE()) unless --today fixes that day.\n"
     "  --realistic: the same customers with texts as operators type them: long names, capitals,\n"
-    "  line feeds in names and neighbourhoods, more customers without a phone.\n"
+    "  line feeds in names and neighbourhoods, more customers without a phone, and half of\n"
+    "  those without a CPF/CNPJ with NULL instead of the blank text.\n"
     "  --state K: the same ERP K runs later, a run every M minutes (5): state 0 is the run at\n"
     "  23:55, state 1 midnight, when the day's bills fall due; through the day customers pay\n"
     "  (3 % of those who owe pay all, 1 % one of several bills, per day, most from 8 to 18 h).\n";

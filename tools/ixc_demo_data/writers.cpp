@@ -160,7 +160,7 @@ void render(std::string& out, bool sql, const std::string& base_day, const Custo
   row.text(c.razao);
   row.nullable(c.fantasia);
   row.flag(c.tipo_pessoa);
-  row.text(c.cnpj_cpf);
+  row.nullable(c.cnpj_cpf);
   row.nullable(c.email);
   row.nullable(c.telefone_celular);
   row.flag(c.ativo);

@@ -34,7 +34,7 @@ CREATE TABLE cliente (
   razao VARCHAR(150) NOT NULL,
   fantasia VARCHAR(150) NULL,
   tipo_pessoa CHAR(1) NOT NULL DEFAULT 'F',  -- 'F' person (CPF), 'J' company (CNPJ)
-  cnpj_cpf VARCHAR(20) NOT NULL DEFAULT '',
+  cnpj_cpf VARCHAR(20) NULL DEFAULT '',  -- blank when typed in without it, NULL when never set
   ie_identidade VARCHAR(20) NULL,
   email VARCHAR(255) NULL,
   telefone_comercial VARCHAR(30) NULL,
