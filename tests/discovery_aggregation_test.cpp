@@ -3,6 +3,7 @@
 // (tests/fixtures/discovery/make_golden.py writes the golden files).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -55,6 +56,19 @@ TEST(DiscoveryDocument, IsWhatJsonDumpsWritesForTheRecords) {
   Aggregation result = aggregate(golden_rows(), "ixc-lab");
   EXPECT_EQ(build_discovery_document(result.descobertaClientesZbx), golden("document.json"));
   EXPECT_EQ(build_discovery_document({}), golden("document_empty.json"));
+  // The ERP's order is a due date's: the document still lists the customers by id, and a
+  // customer listed twice keeps both objects in the ERP's order.
+  std::vector<ClientRow> shuffled = golden_rows();
+  std::reverse(shuffled.begin(), shuffled.end());
+  std::swap(shuffled[1], shuffled[3]);
+  EXPECT_EQ(build_discovery_document(aggregate(shuffled, "ixc-lab").descobertaClientesZbx),
+            golden("document.json"));
+  std::vector<ClientZbxRecord> twice(2);
+  twice[0].idCliente = twice[1].idCliente = 7;
+  twice[0].titulosAtraso = 2;
+  twice[1].titulosAtraso = 1;
+  std::string document = build_discovery_document(twice);
+  EXPECT_LT(document.find("\"{#TITULOS_ATRASO}\": 2"), document.find("\"{#TITULOS_ATRASO}\": 1"));
 }
 
 TEST(DebugReport, IsByteForByteTheReportOperatorsKnow) {
